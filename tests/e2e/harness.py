@@ -1,0 +1,129 @@
+"""Temporary installations of the launcher, run under Wine through spawn.exe
+with an exact command line, and the records the probe libraries leave."""
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import wine
+
+LAUNCHER_EXE = os.environ["LAUNCHER_EXE"]
+PROBE_DIR = os.environ["PROBE_DIR"]
+SAMPLE_DIR = os.environ["SAMPLE_DIR"]
+E2E_TMP = os.environ["E2E_TMP"]
+SPAWN_EXE = os.path.join(PROBE_DIR, "spawn.exe")
+EXE_NAME = os.path.basename(LAUNCHER_EXE)
+
+GENERIC = "TOLVARIN64.dll"
+AVX = "TOLVARIN64avx.dll"
+
+
+def host_has_avx():
+    with open("/proc/cpuinfo", encoding="ascii", errors="replace") as info:
+        for line in info:
+            if line.startswith("flags"):
+                return " avx " in line + " " and " xsave " in line + " "
+    return False
+
+
+class Run:
+    """What one start of the launcher left behind."""
+
+    def __init__(self, status, records, stdout):
+        self.status = status
+        self.records = records
+        self.stdout = stdout
+
+    def events(self, kind):
+        return [r for r in self.records if r["event"] == kind]
+
+    @property
+    def entry(self):
+        """The one entry-point record; None when no entry point ran."""
+        entries = self.events("entry")
+        assert len(entries) <= 1, entries
+        return entries[0] if entries else None
+
+
+class Installation:
+    """A folder laid out as an installation: the launcher at its root,
+    Library\\ and Library\\x64\\ below it."""
+
+    def __init__(self, root_name="app", parent=None):
+        os.makedirs(E2E_TMP, exist_ok=True)
+        self.sandbox = parent or tempfile.mkdtemp(dir=E2E_TMP)
+        self.root = os.path.join(self.sandbox, root_name)
+        os.makedirs(os.path.join(self.root, "Library", "x64"))
+        self.exe = os.path.join(self.root, EXE_NAME)
+        shutil.copy(LAUNCHER_EXE, self.exe)
+        self.record = os.path.join(self.sandbox, "record.jsonl")
+
+    def remove(self):
+        shutil.rmtree(self.sandbox, ignore_errors=True)
+
+    def path(self, *parts):
+        return os.path.join(self.root, *parts)
+
+    def put(self, probe, name, *folder):
+        """Copies a built probe (or sample) library into the installation."""
+        return place(probe, os.path.join(self.root, *folder), name)
+
+    def put_both(self, probe_generic="probe_generic.dll",
+                 probe_avx="probe_avx.dll"):
+        self.put(probe_generic, GENERIC, "Library")
+        self.put(probe_avx, AVX, "Library")
+
+    def run(self, arguments=(), command_line=None, cwd=None, path_dirs=(),
+            exe=None):
+        """Starts the launcher with CreateProcessW. command_line, when given,
+        is used verbatim; otherwise it is built from the quoted program path
+        and the arguments by the runtime's quoting rules."""
+        exe = exe or self.exe
+        if command_line is None:
+            command_line = subprocess.list2cmdline(
+                [wine.windows_path(exe)] + list(arguments))
+        if os.path.exists(self.record):
+            os.remove(self.record)
+        line_file = os.path.join(self.sandbox, "command-line.txt")
+        with open(line_file, "w", encoding="utf-8", newline="") as out:
+            out.write(command_line)
+        env = {"PROBE_RECORD": wine.windows_path(self.record)}
+        if path_dirs:
+            env["WINEPATH"] = ";".join(wine.windows_path(d) for d in path_dirs)
+        status, stdout, _ = wine.run(
+            [SPAWN_EXE, wine.windows_path(exe), wine.windows_path(line_file)],
+            cwd=cwd or self.sandbox, env=env)
+        records = []
+        if os.path.exists(self.record):
+            with open(self.record, encoding="utf-8") as lines:
+                records = [json.loads(line) for line in lines if line.strip()]
+        return Run(status, records, stdout)
+
+
+def place(probe, folder, name):
+    os.makedirs(folder, exist_ok=True)
+    source = probe if os.path.isabs(probe) else os.path.join(PROBE_DIR, probe)
+    target = os.path.join(folder, name)
+    shutil.copy(source, target)
+    return target
+
+
+class LauncherTestCase(unittest.TestCase):
+    """Gives each test a fresh installation, removed afterwards."""
+
+    def setUp(self):
+        self.app = Installation()
+        self.addCleanup(self.app.remove)
+
+    def assertRanFrom(self, run, library_path, entry="StartKorvadine"):
+        self.assertEqual(run.status, 0, run.records)
+        self.assertIsNotNone(run.entry, run.records)
+        self.assertEqual(run.entry["entry"], entry)
+        self.assertEqual(run.entry["module"].lower(),
+                         wine.windows_path(library_path).lower())
+
+    def assertNothingRan(self, run, status):
+        self.assertEqual(run.status, status, run.records)
+        self.assertIsNone(run.entry, run.records)

@@ -1,0 +1,60 @@
+// Starts a program with an exact command line, the way a shell or Explorer
+// would with CreateProcessW, waits for it and exits with its exit status.
+//   spawn.exe <program> <file holding the command line, UTF-8>
+// Exits 200 + n when it cannot do that itself.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring ReadUtf8File(const wchar_t* name, bool* ok) {
+  *ok = false;
+  const HANDLE file = CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  std::vector<char> bytes(GetFileSize(file, nullptr));
+  DWORD read = 0;
+  const BOOL done = ReadFile(file, bytes.data(),
+                             static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  if (done == FALSE || read != bytes.size()) {
+    return {};
+  }
+  std::wstring text(bytes.size(), L'\0');
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(read),
+                          text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(length));
+  *ok = true;
+  return text;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 3) {
+    return 201;
+  }
+  bool ok = false;
+  std::wstring commandLine = ReadUtf8File(argv[2], &ok);
+  if (!ok) {
+    return 202;
+  }
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, TRUE, 0,
+                     nullptr, nullptr, &startup, &process) == FALSE) {
+    return 203;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(status);
+}

@@ -1,0 +1,58 @@
+# End-to-end tests: the real executable under Wine, in temporary
+# installations, with probe application libraries that record what they see.
+set(PYTHON /usr/bin/python3)
+set(PROBE_DIR ${CMAKE_CURRENT_BINARY_DIR}/probes)
+set(PROBE_LINK -static -static-libgcc -static-libstdc++ -s)
+
+function(add_probe name)
+  cmake_parse_arguments(PROBE "" "SOURCE" "DEFINES;OPTIONS;LIBS" ${ARGN})
+  add_library(${name} SHARED ${PROBE_SOURCE})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/sdk probes)
+  target_compile_definitions(${name} PRIVATE ${PROBE_DEFINES})
+  target_compile_options(${name} PRIVATE ${PROBE_OPTIONS})
+  target_link_options(${name} PRIVATE ${PROBE_LINK})
+  target_link_libraries(${name} PRIVATE ole32 ${PROBE_LIBS})
+  set_target_properties(${name} PROPERTIES PREFIX ""
+    RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
+  list(APPEND PROBE_TARGETS ${name})
+  set(PROBE_TARGETS ${PROBE_TARGETS} PARENT_SCOPE)
+endfunction()
+
+set(APP probes/probe_app.cpp)
+add_probe(probe_generic SOURCE ${APP})
+add_probe(probe_avx SOURCE ${APP} OPTIONS -mavx)
+add_probe(probe_normal_only SOURCE ${APP} DEFINES PROBE_EXPORT_SATELLITE=0)
+add_probe(probe_satellite_only SOURCE ${APP} DEFINES PROBE_EXPORT_NORMAL=0)
+add_probe(probe_no_entry SOURCE ${APP}
+  DEFINES PROBE_EXPORT_NORMAL=0 PROBE_EXPORT_SATELLITE=0)
+
+add_executable(spawn probes/spawn.cpp)
+target_compile_options(spawn PRIVATE -municode)
+target_link_options(spawn PRIVATE -municode ${PROBE_LINK})
+set_target_properties(spawn PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
+
+set(E2E_ENV
+  "LAUNCHER_EXE=$<TARGET_FILE:launcher>"
+  "SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample"
+  "PROBE_DIR=${PROBE_DIR}"
+  "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
+  "E2E_TMP=${CMAKE_BINARY_DIR}/e2e-tmp")
+
+add_test(NAME wine_prefix_start
+  COMMAND ${PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_prefix.py start)
+add_test(NAME wine_prefix_stop
+  COMMAND ${PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_prefix.py stop)
+set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine
+  ENVIRONMENT "${E2E_ENV}")
+set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine
+  ENVIRONMENT "${E2E_ENV}")
+
+function(add_e2e_test module)
+  add_test(NAME e2e_${module}
+    COMMAND ${PYTHON} -m unittest -v ${module}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+  set_tests_properties(e2e_${module} PROPERTIES FIXTURES_REQUIRED wine
+    ENVIRONMENT "${E2E_ENV}" TIMEOUT 900)
+endfunction()
+
+add_e2e_test(test_launcher)
