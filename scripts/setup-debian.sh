@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever the build and the tests need and
+# this machine lacks. Safe to run again: it does nothing when all is there.
+set -euo pipefail
+
+packages=(
+  cmake make g++ libgtest-dev          # host build and unit tests
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # the Windows executable
+  g++-mingw-w64-i686                   # 32-bit DLLs for wrong-architecture cases
+  wine wine64                          # runs the executable
+  qemu-user                            # emulated processors for the AVX probe
+  python3 python3-pefile icoutils      # reads the built image
+  clang-format clang-tidy cppcheck     # style and static analysis
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
+      grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

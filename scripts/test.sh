@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: host unit tests under AddressSanitizer
+# and UBSan, the AVX probe on emulated processors, the executable image, the
+# end-to-end suite under Wine, and the style and static-analysis checks.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup-debian.sh
+jobs="$(nproc)"
+
+cmake --preset host
+cmake --build --preset host --parallel "$jobs"
+ctest --preset host --parallel "$jobs"
+
+cmake --preset windows
+cmake --build --preset windows --parallel "$jobs"
+ctest --preset windows
