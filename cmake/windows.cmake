@@ -12,7 +12,7 @@ target_include_directories(launcher PRIVATE launcher sdk)
 target_compile_options(launcher PRIVATE -municode)
 target_link_options(launcher PRIVATE -municode ${STATIC_RUNTIME} -s)
 target_link_libraries(launcher PRIVATE ole32)
-# image settings come with the image resources
+include(image/image.cmake)
 
 # The sample application library, built twice like the real one.
 foreach(build IN ITEMS generic avx)

@@ -56,3 +56,9 @@ function(add_e2e_test module)
 endfunction()
 
 add_e2e_test(test_launcher)
+
+add_test(NAME image
+  COMMAND ${PYTHON} -m unittest -v test_image
+  WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/image)
+set_tests_properties(image PROPERTIES ENVIRONMENT
+  "LAUNCHER_EXE=$<TARGET_FILE:launcher>;SOURCE_DIR=${PROJECT_SOURCE_DIR}")

@@ -112,6 +112,8 @@ class SetsUpTheProcessForTheLibrary(LauncherTestCase):
         self.assertEqual(entry["dllDirectory"].lower(),
                          wine.windows_path(self.app.path("Library", "x64"))
                          .lower())
+        # The image's 4 MiB stack reserve is the main thread's stack.
+        self.assertEqual(entry["stack"], 0x400000)
         detach = run.events("detach")
         self.assertEqual(len(detach), 1, run.records)
         # Unloaded by FreeLibrary, not at process exit, and COM still open.
