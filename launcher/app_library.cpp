@@ -1,32 +1,20 @@
 #include "app_library.h"
 
+#include <string_view>
+
 #include "platform.h"
 #include "tolvarin_app.h"
 
 namespace launcher {
 namespace {
 
-constexpr char kBaseName[] = TOLVARIN_LIBRARY_BASE_NAME;
+constexpr std::string_view kBaseName = TOLVARIN_LIBRARY_BASE_NAME;
 
-constexpr bool IsAscii(const char* text) {
-  for (; *text != '\0'; ++text) {
-    if (static_cast<unsigned char>(*text) > 0x7F) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// The base name is single-byte text. ASCII widens to the same characters in
-// every ANSI code page, so widening it byte by byte is exact.
-static_assert(IsAscii(kBaseName), "the library base name must be ASCII");
-
-std::wstring Widen(const char* ascii) {
-  std::wstring wide;
-  for (; *ascii != '\0'; ++ascii) {
-    wide.push_back(static_cast<wchar_t>(*ascii));
-  }
-  return wide;
+// The base name is single-byte text, and plain ASCII: it widens to the same
+// characters in every ANSI code page, so a character-by-character widening is
+// exact.
+std::wstring Widen(std::string_view ascii) {
+  return {ascii.begin(), ascii.end()};
 }
 
 AppEntryPoint FindEntryPoint(HMODULE module, const char* name) {
@@ -64,7 +52,7 @@ int ExitCode(HandOff handOff) {
 HandOff RunApplicationLibrary(const std::wstring& libraryFolder, int useAvx,
                               int satellite, wchar_t** argv, int argc) {
   const std::wstring libraryPath = libraryFolder + LibraryFileName(useAvx);
-  const HMODULE module = LoadLibraryW(libraryPath.c_str());
+  HMODULE module = LoadLibraryW(libraryPath.c_str());
   if (module == nullptr) {
     return HandOff::kNotLoaded;
   }

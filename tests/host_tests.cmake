@@ -21,3 +21,32 @@ foreach(case IN ITEMS "Westmere:0" "SandyBridge:1" "Westmere,+xsave:0"
   add_test(NAME "avx_probe_on_${cpu}"
     COMMAND ${QEMU_X86_64} -cpu ${cpu} $<TARGET_FILE:avx_probe_cli> ${expected})
 endforeach()
+
+# Style and static analysis, with the configurations kept in the repository
+# (.clang-format, .clang-tidy, cppcheck-suppressions.txt): zero findings.
+file(GLOB_RECURSE CXX_FILES CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/launcher/*.cpp ${PROJECT_SOURCE_DIR}/launcher/*.h
+  ${PROJECT_SOURCE_DIR}/sample/*.cpp ${PROJECT_SOURCE_DIR}/sdk/*.h
+  ${PROJECT_SOURCE_DIR}/tests/*.cpp ${PROJECT_SOURCE_DIR}/tests/*.h)
+find_program(CLANG_FORMAT clang-format REQUIRED)
+find_program(CLANG_TIDY clang-tidy REQUIRED)
+find_program(CPPCHECK cppcheck REQUIRED)
+
+add_test(NAME clang_format
+  COMMAND ${CLANG_FORMAT} --dry-run -Werror ${CXX_FILES})
+# The launcher's sources as the host build compiles them; main.cpp needs
+# windows.h and is left to cppcheck.
+add_test(NAME clang_tidy
+  COMMAND ${CLANG_TIDY} --quiet -p ${CMAKE_BINARY_DIR}
+    ${PROJECT_SOURCE_DIR}/launcher/app_library.cpp
+    ${PROJECT_SOURCE_DIR}/launcher/avx_probe.cpp
+    ${PROJECT_SOURCE_DIR}/launcher/startup.cpp)
+add_test(NAME cppcheck
+  COMMAND ${CPPCHECK} --quiet --error-exitcode=1 --inline-suppr
+    --enable=warning,style,performance,portability --std=c++17 --language=c++
+    --suppressions-list=${PROJECT_SOURCE_DIR}/cppcheck-suppressions.txt
+    -I ${PROJECT_SOURCE_DIR}/launcher -I ${PROJECT_SOURCE_DIR}/sdk
+    -I ${PROJECT_SOURCE_DIR}/tests/probes -I ${PROJECT_SOURCE_DIR}/tests/stand_in
+    ${PROJECT_SOURCE_DIR}/launcher ${PROJECT_SOURCE_DIR}/sample
+    ${PROJECT_SOURCE_DIR}/tests/probes ${PROJECT_SOURCE_DIR}/tests/stand_in
+  WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})

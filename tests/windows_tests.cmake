@@ -62,3 +62,28 @@ add_test(NAME image
   WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/image)
 set_tests_properties(image PROPERTIES ENVIRONMENT
   "LAUNCHER_EXE=$<TARGET_FILE:launcher>;SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+
+# Variants for the fault matrix.
+add_probe(probe_refuse_attach SOURCE ${APP} DEFINES PROBE_REFUSE_ATTACH=1)
+add_probe(probe_own_sta SOURCE ${APP} DEFINES PROBE_OWN_STA=1)
+add_probe(probe_mta_in_dllmain SOURCE ${APP}
+  DEFINES PROBE_MTA_IN_DLLMAIN=1 PROBE_PINNED=1)
+add_probe(probe_pinned SOURCE ${APP} DEFINES PROBE_PINNED=1)
+add_probe(probe_noop SOURCE probes/probe_noop.cpp)
+add_probe(probe_dependency SOURCE probes/probe_dependency.cpp)
+add_probe(probe_with_dependency SOURCE ${APP}
+  DEFINES PROBE_USES_DEPENDENCY=1 LIBS probe_dependency)
+
+# The same application library built for 32-bit Windows, which a 64-bit
+# process cannot load.
+set(PROBE_32BIT ${PROBE_DIR}/probe_32bit.dll)
+add_custom_command(OUTPUT ${PROBE_32BIT}
+  COMMAND ${I686_CXX_COMPILER} -shared -O2 -std=c++17 -Wall -Wextra -Werror
+    -I${PROJECT_SOURCE_DIR}/sdk -I${CMAKE_CURRENT_SOURCE_DIR}/probes
+    ${CMAKE_CURRENT_SOURCE_DIR}/probes/probe_app.cpp -o ${PROBE_32BIT}
+    -static -static-libgcc -static-libstdc++ -s -lole32
+  DEPENDS probes/probe_app.cpp probes/record.h
+  COMMENT "Building the 32-bit probe library")
+add_custom_target(probe_32bit ALL DEPENDS ${PROBE_32BIT})
+
+add_e2e_test(test_faults)

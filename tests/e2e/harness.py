@@ -76,25 +76,36 @@ class Installation:
         self.put(probe_avx, AVX, "Library")
 
     def run(self, arguments=(), command_line=None, cwd=None, path_dirs=(),
-            exe=None):
+            exe=None, direct=False):
         """Starts the launcher with CreateProcessW. command_line, when given,
         is used verbatim; otherwise it is built from the quoted program path
-        and the arguments by the runtime's quoting rules."""
+        and the arguments by the runtime's quoting rules. direct=True lets
+        Wine itself start the executable from its host path, which works
+        where CreateProcessW refuses a program path over MAX_PATH."""
         exe = exe or self.exe
+        if direct:
+            return self.collect(*wine.run(
+                [exe] + list(arguments), cwd=cwd or self.sandbox,
+                env=self.environment(path_dirs)))
         if command_line is None:
             command_line = subprocess.list2cmdline(
                 [wine.windows_path(exe)] + list(arguments))
-        if os.path.exists(self.record):
-            os.remove(self.record)
         line_file = os.path.join(self.sandbox, "command-line.txt")
         with open(line_file, "w", encoding="utf-8", newline="") as out:
             out.write(command_line)
+        return self.collect(*wine.run(
+            [SPAWN_EXE, wine.windows_path(exe), wine.windows_path(line_file)],
+            cwd=cwd or self.sandbox, env=self.environment(path_dirs)))
+
+    def environment(self, path_dirs):
+        if os.path.exists(self.record):
+            os.remove(self.record)
         env = {"PROBE_RECORD": wine.windows_path(self.record)}
         if path_dirs:
             env["WINEPATH"] = ";".join(wine.windows_path(d) for d in path_dirs)
-        status, stdout, _ = wine.run(
-            [SPAWN_EXE, wine.windows_path(exe), wine.windows_path(line_file)],
-            cwd=cwd or self.sandbox, env=env)
+        return env
+
+    def collect(self, status, stdout, _stderr):
         records = []
         if os.path.exists(self.record):
             with open(self.record, encoding="utf-8") as lines:

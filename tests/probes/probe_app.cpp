@@ -111,6 +111,14 @@ extern "C" __declspec(dllexport) void ProbeUnrelatedExport() {}
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     self = instance;
+#if PROBE_PINNED
+    // Stays loaded until the process ends, so that its detach record shows
+    // the thread's COM state after everything the launcher did.
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+        reinterpret_cast<LPCWSTR>(&DllMain), &pinned);
+#endif
     std::string line = "{\"event\":\"attach\",\"module\":" +
                        probe::Json(probe::ModulePath(instance).c_str());
 #if PROBE_MTA_IN_DLLMAIN

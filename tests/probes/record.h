@@ -15,7 +15,10 @@ inline std::string Json(const wchar_t* text) {
   std::string out = "\"";
   for (; *text != L'\0'; ++text) {
     const unsigned unit = static_cast<unsigned short>(*text);
-    if (unit >= 0x20 && unit < 0x7F && unit != '"' && unit != '\\') {
+    if (unit == '"' || unit == '\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(unit));
+    } else if (unit >= 0x20 && unit < 0x7F) {
       out.push_back(static_cast<char>(unit));
     } else {
       char escaped[8];
