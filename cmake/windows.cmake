@@ -33,3 +33,14 @@ target_compile_options(sample_avx PRIVATE -mavx)
 install(TARGETS launcher RUNTIME DESTINATION .)
 install(TARGETS sample_generic sample_avx RUNTIME DESTINATION Library)
 install(DIRECTORY DESTINATION Library/x64)
+
+add_subdirectory(bench)
+
+# `cpack` (ZIP) packs the installation as one archive, laid out as above.
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VENDOR "Tolvarin developers")
+set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+include(CPack)

@@ -21,11 +21,12 @@
  *
  *  - It runs on the process's main thread, which has a 4 MiB stack.
  *  - COM is initialised on that thread as a single-threaded apartment
- *    (CoInitialize). Do not call CoUninitialize more often than you called
- *    CoInitialize(Ex) yourself. If your DllMain opens a multithreaded
- *    apartment on the main thread, the launcher's CoInitialize fails; your
- *    entry point still runs, in your apartment, and the launcher leaves that
- *    apartment alone.
+ *    (CoInitialize). CoInitializeEx(COINIT_APARTMENTTHREADED) there returns
+ *    S_FALSE and must still be paired with CoUninitialize; never call
+ *    CoUninitialize more often than you called CoInitialize(Ex) yourself.
+ *    If your DllMain opens a multithreaded apartment on the main thread, the
+ *    launcher's CoInitialize fails; your entry point still runs, in your
+ *    apartment, and the launcher leaves that apartment alone.
  *  - The launcher's "Library\x64" folder is the process's DLL directory
  *    (SetDllDirectoryW): your own dependencies are found there. The working
  *    directory is not searched for them.
@@ -39,6 +40,11 @@
  *    returns, and only then is COM uninitialised: return only when the
  *    application has finished, and stop every thread that runs your code
  *    first. The value you return is ignored.
+ *
+ * Things that make the load fail (exit status 1, nothing shown): a DllMain
+ * that returns FALSE, a 32-bit build, a dependency found neither beside the
+ * executable, nor in Library\x64, the system folders or on PATH. Only the
+ * library file in the installation's own Library folder is ever loaded.
  *
  * The launcher's exit status: 0 once an entry point has been called, 1 when
  * the library could not be loaded, 2 when it lacks the wanted entry point.

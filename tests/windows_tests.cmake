@@ -36,7 +36,8 @@ set(E2E_ENV
   "SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample"
   "PROBE_DIR=${PROBE_DIR}"
   "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
-  "E2E_TMP=${CMAKE_BINARY_DIR}/e2e-tmp")
+  "E2E_TMP=${CMAKE_BINARY_DIR}/e2e-tmp"
+  "BUILD_DIR=${CMAKE_BINARY_DIR}")
 
 add_test(NAME wine_prefix_start
   COMMAND ${PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_prefix.py start)
@@ -87,3 +88,4 @@ add_custom_command(OUTPUT ${PROBE_32BIT}
 add_custom_target(probe_32bit ALL DEPENDS ${PROBE_32BIT})
 
 add_e2e_test(test_faults)
+add_e2e_test(test_package)

@@ -1,0 +1,54 @@
+"""The ZIP package: unpacked, it is a working installation."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+import zipfile
+
+import wine
+from harness import E2E_TMP
+
+BUILD_DIR = os.environ["BUILD_DIR"]
+
+
+class Package(unittest.TestCase):
+
+    def setUp(self):
+        os.makedirs(E2E_TMP, exist_ok=True)
+        self.work = tempfile.mkdtemp(dir=E2E_TMP)
+        self.addCleanup(shutil.rmtree, self.work, True)
+        with tempfile.TemporaryFile() as log:
+            subprocess.run(
+                ["cpack", "-G", "ZIP", "-B", self.work, "--config",
+                 os.path.join(BUILD_DIR, "CPackConfig.cmake")],
+                cwd=BUILD_DIR, stdout=log, stderr=log, check=True)
+        archives = [name for name in os.listdir(self.work)
+                    if name.endswith(".zip")]
+        self.assertEqual(len(archives), 1, os.listdir(self.work))
+        self.archive = os.path.join(self.work, archives[0])
+
+    def test_layout(self):
+        with zipfile.ZipFile(self.archive) as archive:
+            names = sorted(archive.namelist())
+        self.assertEqual(names, ["Library/", "Library/TOLVARIN64.dll",
+                                 "Library/TOLVARIN64avx.dll", "Library/x64/",
+                                 "Tolvarin.exe"])
+
+    def test_unpacked_it_runs_the_sample_application(self):
+        root = os.path.join(self.work, "unpacked")
+        with zipfile.ZipFile(self.archive) as archive:
+            archive.extractall(root)
+        self.assertEqual(os.listdir(os.path.join(root, "Library", "x64")), [])
+        status, out, _ = wine.run([os.path.join(root, "Tolvarin.exe"),
+                                   "/SATELLITE", "/NOAVX", "my photo.jpg"],
+                                  cwd=self.work)
+        self.assertEqual(status, 0, out)
+        self.assertIn("TOLVARIN64.dll (generic x86-64)", out)
+        self.assertIn("mode:   satellite (StartSatellite)", out)
+        self.assertIn("useAvx: 0", out)
+        self.assertIn('argv[3] = "my photo.jpg"', out)
+
+
+if __name__ == "__main__":
+    unittest.main()
