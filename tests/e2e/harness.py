@@ -52,8 +52,7 @@ class Installation:
     Library\\ and Library\\x64\\ below it."""
 
     def __init__(self, root_name="app", parent=None):
-        os.makedirs(E2E_TMP, exist_ok=True)
-        self.sandbox = parent or tempfile.mkdtemp(dir=E2E_TMP)
+        self.sandbox = parent or new_sandbox()
         self.root = os.path.join(self.sandbox, root_name)
         os.makedirs(os.path.join(self.root, "Library", "x64"))
         self.exe = os.path.join(self.root, EXE_NAME)
@@ -76,13 +75,13 @@ class Installation:
         self.put(probe_avx, AVX, "Library")
 
     def run(self, arguments=(), command_line=None, cwd=None, path_dirs=(),
-            exe=None, direct=False):
+            direct=False):
         """Starts the launcher with CreateProcessW. command_line, when given,
         is used verbatim; otherwise it is built from the quoted program path
         and the arguments by the runtime's quoting rules. direct=True lets
         Wine itself start the executable from its host path, which works
         where CreateProcessW refuses a program path over MAX_PATH."""
-        exe = exe or self.exe
+        exe = self.exe
         if direct:
             return self.collect(*wine.run(
                 [exe] + list(arguments), cwd=cwd or self.sandbox,
@@ -111,6 +110,11 @@ class Installation:
             with open(self.record, encoding="utf-8") as lines:
                 records = [json.loads(line) for line in lines if line.strip()]
         return Run(status, records, stdout)
+
+
+def new_sandbox():
+    os.makedirs(E2E_TMP, exist_ok=True)
+    return tempfile.mkdtemp(dir=E2E_TMP)
 
 
 def place(probe, folder, name):

@@ -8,7 +8,7 @@ import unittest
 
 import wine
 from harness import (AVX, GENERIC, PROBE_DIR, Installation, LauncherTestCase,
-                     place)
+                     new_sandbox, place)
 
 # HRESULTs as the probes record them (signed 32-bit).
 S_FALSE = 1
@@ -120,7 +120,7 @@ class LibrarySearch(LauncherTestCase):
 class InstallationPaths(unittest.TestCase):
 
     def start_in(self, *names, direct=False):
-        sandbox = os.path.join(Installation().sandbox)
+        sandbox = new_sandbox()
         self.addCleanup(shutil.rmtree, sandbox, True)
         parent = os.path.join(sandbox, *names[:-1])
         os.makedirs(parent, exist_ok=True)

@@ -7,7 +7,7 @@ import unittest
 import zipfile
 
 import wine
-from harness import E2E_TMP
+from harness import new_sandbox
 
 BUILD_DIR = os.environ["BUILD_DIR"]
 
@@ -15,8 +15,7 @@ BUILD_DIR = os.environ["BUILD_DIR"]
 class Package(unittest.TestCase):
 
     def setUp(self):
-        os.makedirs(E2E_TMP, exist_ok=True)
-        self.work = tempfile.mkdtemp(dir=E2E_TMP)
+        self.work = new_sandbox()
         self.addCleanup(shutil.rmtree, self.work, True)
         with tempfile.TemporaryFile() as log:
             subprocess.run(
