@@ -6,7 +6,9 @@ contract needs, under Wine, with a no-op application library.
 - start to exit: wall time of `wine <exe>`, launcher and reference paired run
   by run (A B A B ...) after a warm-up; medians and the median of the ratios;
 - in process: the no-op library's time from process creation
-  (GetProcessTimes) to its entry point's first instruction; medians;
+  (GetProcessTimes) to its entry point's first instruction; and, more finely,
+  from the executable's first code (a static initialiser that both
+  benchmark copies carry) to the same point; medians;
 - modules: the modules loaded when the entry point is reached;
 - footprint: the image by section, and what the C++ runtime costs it.
 """
@@ -48,13 +50,16 @@ def install(build, root):
     shutil.rmtree(root, ignore_errors=True)
     os.makedirs(os.path.join(root, "Library", "x64"))
     launcher = os.path.join(root, "Tolvarin.exe")
+    timed_launcher = os.path.join(root, "TolvarinTimed.exe")
     reference = os.path.join(root, "Reference.exe")
     shutil.copy(os.path.join(build, "Tolvarin.exe"), launcher)
+    shutil.copy(os.path.join(build, "bench", "bench_launcher_timed.exe"),
+                timed_launcher)
     shutil.copy(os.path.join(build, "bench", "bench_reference.exe"), reference)
     noop = os.path.join(build, "tests", "probes", "probe_noop.dll")
     for name in ("TOLVARIN64.dll", "TOLVARIN64avx.dll"):
         shutil.copy(noop, os.path.join(root, "Library", name))
-    return launcher, reference
+    return launcher, timed_launcher, reference
 
 
 def timed(build, exe):
@@ -73,7 +78,8 @@ def in_process(build, exe, record):
         sys.exit(f"{exe} failed")
     with open(record, encoding="utf-8") as lines:
         entry = json.loads(lines.readline())
-    return entry["sinceCreation100ns"] / 1e4, entry["modules"]
+    return (entry["sinceCreation100ns"] / 1e4, entry["sinceExeStartUs"] / 1e3,
+            entry["modules"])
 
 
 def sections(path):
@@ -96,7 +102,7 @@ def main(build, pairs):
     build = os.path.abspath(build)
     root = os.path.join(build, "bench-install")
     record = os.path.join(build, "bench-record.jsonl")
-    launcher, reference = install(build, root)
+    launcher, timed_launcher, reference = install(build, root)
     subprocess.run(["wineserver", "-p60"], env=wine_env(build), check=False,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
@@ -113,11 +119,14 @@ def main(build, pairs):
             wall["reference"].append(b)
             ratios.append(a / b)
         inside = {"launcher": [], "reference": []}
+        own = {"launcher": [], "reference": []}
         modules = {}
         for _ in range(pairs):
-            for name, exe in (("launcher", launcher), ("reference", reference)):
-                ms, loaded = in_process(build, exe, record)
+            for name, exe in (("launcher", timed_launcher),
+                              ("reference", reference)):
+                ms, own_ms, loaded = in_process(build, exe, record)
                 inside[name].append(ms)
+                own[name].append(own_ms)
                 # Each loads its own executable and the application library
                 # (under the name of the build it chose); compare the rest.
                 modules[name] = {m.lower() for m in loaded} - {
@@ -140,8 +149,18 @@ def main(build, pairs):
           f"| {median(wall['reference']) * 1e3:.1f} ms | median ratio "
           f"{median(ratios):.3f} (goal 1.02 or less) |")
     li, ri = median(inside["launcher"]), median(inside["reference"])
+    differences = [a - b for a, b in zip(inside["launcher"],
+                                         inside["reference"])]
+    quartiles = statistics.quantiles(differences, n=4)
     print(f"| process creation to entry point, median | {li:.2f} ms | "
-          f"{ri:.2f} ms | difference {li - ri:+.2f} ms (goal within 0.5 ms) |")
+          f"{ri:.2f} ms | difference of the medians {li - ri:+.2f} ms; "
+          f"median of the paired differences {median(differences):+.2f} ms, "
+          f"quartiles {quartiles[0]:+.2f} / {quartiles[2]:+.2f} ms "
+          f"(goal within 0.5 ms) |")
+    lo, ro = median(own["launcher"]), median(own["reference"])
+    print(f"| executable's first code to entry point, median | "
+          f"{lo * 1e3:.0f} µs | {ro * 1e3:.0f} µs | difference "
+          f"{(lo - ro) * 1e3:+.0f} µs |")
     extra = sorted(modules["launcher"] - modules["reference"])
     print(f"| modules at the entry point, besides the executable and the "
           f"application library | {len(modules['launcher'])} | "

@@ -6,13 +6,22 @@ enable_language(RC)
 # only system libraries; -s drops the debug sections from the image.
 set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
-add_executable(launcher WIN32 launcher/main.cpp ${LAUNCHER_SOURCES})
-set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
-target_include_directories(launcher PRIVATE launcher sdk)
-target_compile_options(launcher PRIVATE -municode)
-target_link_options(launcher PRIVATE -municode ${STATIC_RUNTIME} -s)
-target_link_libraries(launcher PRIVATE ole32)
 include(image/image.cmake)
+
+# The launcher executable, under the given target name.
+function(add_launcher target)
+  add_executable(${target} WIN32
+    ${PROJECT_SOURCE_DIR}/launcher/main.cpp ${LAUNCHER_SOURCES})
+  target_include_directories(${target} PRIVATE
+    ${PROJECT_SOURCE_DIR}/launcher ${PROJECT_SOURCE_DIR}/sdk)
+  target_compile_options(${target} PRIVATE -municode)
+  target_link_options(${target} PRIVATE -municode ${STATIC_RUNTIME} -s)
+  target_link_libraries(${target} PRIVATE ole32)
+  add_launcher_image(${target})
+endfunction()
+
+add_launcher(launcher)
+set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
 
 # The sample application library, built twice like the real one.
 foreach(build IN ITEMS generic avx)

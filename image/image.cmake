@@ -12,24 +12,27 @@ set(LAUNCHER_PRODUCT_NAME "Tolvarin")
 set(IMAGE_DIR ${CMAKE_CURRENT_LIST_DIR})
 configure_file(${IMAGE_DIR}/version.h.in ${CMAKE_BINARY_DIR}/image/version.h
   @ONLY)
-target_sources(launcher PRIVATE ${IMAGE_DIR}/launcher.rc)
-# windres resolves the manifest and icon paths against the include path.
-target_include_directories(launcher PRIVATE ${IMAGE_DIR}
-  ${CMAKE_BINARY_DIR}/image)
 set_property(SOURCE ${IMAGE_DIR}/launcher.rc APPEND PROPERTY OBJECT_DEPENDS
   ${IMAGE_DIR}/launcher.manifest ${IMAGE_DIR}/icon/tolvarin.ico
   ${CMAKE_BINARY_DIR}/image/version.h)
 
-# Header settings. --stack takes "reserve,commit" as one argument, which
-# -Wl, would split at the comma; -Xlinker passes it whole.
-target_link_options(launcher PRIVATE
-  "SHELL:-Xlinker --stack -Xlinker 0x400000,0x10000"
-  "SHELL:-Xlinker --heap -Xlinker 0x100000"
-  "SHELL:-Xlinker --major-subsystem-version -Xlinker 6"
-  "SHELL:-Xlinker --minor-subsystem-version -Xlinker 0"
-  "SHELL:-Xlinker --major-os-version -Xlinker 6"
-  "SHELL:-Xlinker --minor-os-version -Xlinker 0"
-  "SHELL:-Xlinker --dynamicbase"
-  "SHELL:-Xlinker --high-entropy-va"
-  "SHELL:-Xlinker --nxcompat"
-  "SHELL:-Xlinker --tsaware")
+# Gives an executable target the launcher's resources and header settings.
+function(add_launcher_image target)
+  target_sources(${target} PRIVATE ${IMAGE_DIR}/launcher.rc)
+  # windres resolves the manifest and icon paths against the include path.
+  target_include_directories(${target} PRIVATE ${IMAGE_DIR}
+    ${CMAKE_BINARY_DIR}/image)
+  # --stack takes "reserve,commit" as one argument, which -Wl, would split at
+  # the comma; -Xlinker passes it whole.
+  target_link_options(${target} PRIVATE
+    "SHELL:-Xlinker --stack -Xlinker 0x400000,0x10000"
+    "SHELL:-Xlinker --heap -Xlinker 0x100000"
+    "SHELL:-Xlinker --major-subsystem-version -Xlinker 6"
+    "SHELL:-Xlinker --minor-subsystem-version -Xlinker 0"
+    "SHELL:-Xlinker --major-os-version -Xlinker 6"
+    "SHELL:-Xlinker --minor-os-version -Xlinker 0"
+    "SHELL:-Xlinker --dynamicbase"
+    "SHELL:-Xlinker --high-entropy-va"
+    "SHELL:-Xlinker --nxcompat"
+    "SHELL:-Xlinker --tsaware")
+endfunction()

@@ -1,7 +1,8 @@
 // An application library whose entry points return at once. With
 // PROBE_RECORD set it records that it ran; with PROBE_BENCH set as well, also
-// the time from its process's creation to the first thing its entry point
-// does, and the modules loaded in the process at that moment.
+// the time from its process's creation, and from the executable's first code,
+// to the first thing its entry point does, and the modules loaded in the
+// process at that moment.
 #include <windows.h>
 // windows.h first: tlhelp32.h relies on its types.
 #include <tlhelp32.h>
@@ -27,6 +28,19 @@ long long SinceProcessCreation(FILETIME now) {
   return ticks(now) - ticks(created);
 }
 
+// Microseconds since the executable's own code first ran, when the
+// benchmark's executables left the performance counter of that moment.
+long long SinceExecutableStart(LARGE_INTEGER now) {
+  wchar_t text[32];
+  if (GetEnvironmentVariableW(L"BENCH_START_QPC", text, 32) == 0) {
+    return -1;
+  }
+  LARGE_INTEGER frequency{};
+  QueryPerformanceFrequency(&frequency);
+  const long long start = _wtoi64(text);
+  return (now.QuadPart - start) * 1000000 / frequency.QuadPart;
+}
+
 std::string Modules() {
   std::string list = "[";
   const HANDLE snapshot =
@@ -42,6 +56,8 @@ std::string Modules() {
 }
 
 void Entry(const char* name) {
+  LARGE_INTEGER counter{};
+  QueryPerformanceCounter(&counter);
   FILETIME now{};
   GetSystemTimePreciseAsFileTime(&now);
   std::string line = "{\"event\":\"entry\",\"entry\":\"";
@@ -49,6 +65,8 @@ void Entry(const char* name) {
   line += "\"";
   if (GetEnvironmentVariableW(L"PROBE_BENCH", nullptr, 0) != 0) {
     line += ",\"sinceCreation100ns\":" + probe::Json(SinceProcessCreation(now));
+    line +=
+        ",\"sinceExeStartUs\":" + probe::Json(SinceExecutableStart(counter));
     line += ",\"modules\":" + Modules();
   }
   probe::Append(line + "}");
