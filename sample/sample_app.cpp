@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <type_traits>
 
 #include "tolvarin_app.h"
 
@@ -65,3 +66,7 @@ TOLVARIN_APP_EXPORT void StartKorvadine(wchar_t** argv, int argc, int useAvx) {
 TOLVARIN_APP_EXPORT void StartSatellite(wchar_t** argv, int argc, int useAvx) {
   Show(Describe(L"satellite (StartSatellite)", argv, argc, useAvx));
 }
+
+// Both exports must have the contract's signature.
+static_assert(std::is_same_v<decltype(&StartKorvadine), AppEntryPoint>);
+static_assert(std::is_same_v<decltype(&StartSatellite), AppEntryPoint>);
