@@ -43,7 +43,9 @@ install(TARGETS launcher RUNTIME DESTINATION .)
 install(TARGETS sample_generic sample_avx RUNTIME DESTINATION Library)
 install(DIRECTORY DESTINATION Library/x64)
 
-add_subdirectory(bench)
+if(BUILD_TESTING)
+  add_subdirectory(bench)
+endif()
 
 # `cpack` (ZIP) packs the installation as one archive, laid out as above.
 set(CPACK_GENERATOR ZIP)

@@ -1,5 +1,6 @@
 # Unit tests of the launcher's decisions and sequences on the host, and the
 # real AVX probe on this processor and on emulated ones.
+find_package(GTest REQUIRED)
 include(GoogleTest)
 
 add_executable(unit_tests
@@ -10,6 +11,12 @@ add_executable(unit_tests
 target_include_directories(unit_tests PRIVATE stand_in)
 target_link_libraries(unit_tests PRIVATE launcher_core GTest::gtest_main)
 gtest_discover_tests(unit_tests)
+
+# The real probe alone, without sanitizers, so that it runs under qemu-user
+# on emulated processors.
+add_executable(avx_probe_cli ${PROJECT_SOURCE_DIR}/launcher/avx_probe.cpp
+  unit/avx_probe_cli.cpp)
+target_include_directories(avx_probe_cli PRIVATE ${PROJECT_SOURCE_DIR}/launcher)
 
 # qemu-user emulates processors with and without AVX and XSAVE.
 find_program(QEMU_X86_64 qemu-x86_64 REQUIRED)
