@@ -7,6 +7,7 @@ enable_language(RC)
 set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 include(image/image.cmake)
+include(release/release.cmake)
 
 # The launcher executable, under the given target name.
 function(add_launcher target)
@@ -22,6 +23,7 @@ endfunction()
 
 add_launcher(launcher)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
+tolvarin_sign(launcher)
 
 # The sample application library, built twice like the real one.
 foreach(build IN ITEMS generic avx)
@@ -47,11 +49,4 @@ if(BUILD_TESTING)
   add_subdirectory(bench)
 endif()
 
-# `cpack` (ZIP) packs the installation as one archive, laid out as above.
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
-set(CPACK_PACKAGE_VENDOR "Tolvarin developers")
-set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
-include(CPack)
+include(release/package.cmake)

@@ -11,6 +11,7 @@ packages=(
   qemu-user                            # emulated processors for the AVX probe
   python3 python3-pefile icoutils      # reads the built image
   clang-format clang-tidy cppcheck     # style and static analysis
+  git nsis osslsigncode openssl        # the release: source time, installer, signing
 )
 
 missing=()

@@ -31,7 +31,9 @@ target_compile_options(spawn PRIVATE -municode)
 target_link_options(spawn PRIVATE -municode ${PROBE_LINK})
 set_target_properties(spawn PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
 
+set(RELEASE_DIR ${CMAKE_BINARY_DIR}/release-test)
 set(E2E_ENV
+  "RELEASE_DIR=${RELEASE_DIR}"
   "LAUNCHER_EXE=$<TARGET_FILE:launcher>"
   "SAMPLE_DIR=${CMAKE_BINARY_DIR}/sample"
   "PROBE_DIR=${PROBE_DIR}"
@@ -89,3 +91,17 @@ add_custom_target(probe_32bit ALL DEPENDS ${PROBE_32BIT})
 
 add_e2e_test(test_faults)
 add_e2e_test(test_package)
+
+# The release: built twice from the last commit under different conditions,
+# signed with a throw-away certificate made at test time, and once unsigned
+# (release/build_release.py), then compared and checked.
+add_test(NAME release_build
+  COMMAND ${PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/release/build_release.py
+    ${PROJECT_SOURCE_DIR} ${RELEASE_DIR} ${PROJECT_VERSION})
+set_tests_properties(release_build PROPERTIES FIXTURES_SETUP release
+  TIMEOUT 900)
+add_test(NAME release
+  COMMAND ${PYTHON} -m unittest -v test_release
+  WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/release)
+set_tests_properties(release PROPERTIES FIXTURES_REQUIRED release
+  ENVIRONMENT "RELEASE_DIR=${RELEASE_DIR};SOURCE_DIR=${PROJECT_SOURCE_DIR}")

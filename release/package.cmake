@@ -1,0 +1,40 @@
+# `cpack` in the Windows build folder makes the release packages in
+# <build>/package/: a ZIP of the installation and a 64-bit NSIS installer that
+# lays out the same files. Both hold the same bytes from every build of a
+# commit (release/stage.cmake, release/zip.cmake).
+set(CPACK_GENERATOR ZIP NSIS)
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VENDOR ${LAUNCHER_COMPANY_NAME})
+# All four parts, as the version record has them.
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+# Values reach CPack and the installer script exactly as set here.
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY ${PROJECT_NAME})
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY ${PROJECT_NAME})
+
+find_program(TOLVARIN_PYTHON python3 HINTS /usr/bin REQUIRED)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/stage.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/zip.cmake)
+set(CPACK_TOLVARIN_SOURCE_TIME ${TOLVARIN_SOURCE_TIME})
+set(CPACK_TOLVARIN_PYTHON ${TOLVARIN_PYTHON})
+
+# The installer, from release/NSIS.template.in, which CPack finds on the
+# module path. The CPACK_TOLVARIN_* values are that template's own.
+list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/image/icon/tolvarin.ico)
+set(CPACK_TOLVARIN_EXE ${LAUNCHER_EXE_NAME}.exe)
+set(CPACK_TOLVARIN_DESCRIPTION "${LAUNCHER_FILE_DESCRIPTION} installer")
+set(CPACK_TOLVARIN_COPYRIGHT "${LAUNCHER_LEGAL_COPYRIGHT}")
+# makensis runs the signing command through the shell, with the file for %1.
+set(CPACK_TOLVARIN_SIGN_COMMAND "")
+foreach(word IN LISTS TOLVARIN_SIGN_COMMAND)
+  string(APPEND CPACK_TOLVARIN_SIGN_COMMAND "\"${word}\" ")
+endforeach()
+if(CPACK_TOLVARIN_SIGN_COMMAND)
+  string(APPEND CPACK_TOLVARIN_SIGN_COMMAND "-- \"%1\"")
+endif()
+
+include(CPack)

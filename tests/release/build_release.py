@@ -1,0 +1,211 @@
+"""Builds the release of the last commit the way a release is made, for the
+release and installer tests:
+
+  one       a git clone, signed with a throw-away certificate;
+  two       the same commit from a source archive (no git, SOURCE_DATE_EPOCH
+            set), signed with the same certificate, in another folder with
+            blanks in its names, on another file system where there is one
+            (/dev/shm), later, in another time zone, locale and umask;
+  unsigned  the launcher of clone one, built without a certificate;
+  older     clone one's installer again, made to carry an older version.
+
+    build_release.py SOURCE_DIR OUT_DIR VERSION
+
+OUT_DIR/release.json tells where everything is. Every build is clean: OUT_DIR
+is made anew.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+PACKAGE = "Tolvarin-{version}-win64"
+OLDER_VERSION = "1.0.0.0"
+
+
+def shipped_files(version):
+    """Path in the build folder of each shipped file."""
+    package = PACKAGE.format(version=version)
+    return {"Tolvarin.exe": "Tolvarin.exe",
+            "TOLVARIN64.dll": "sample/TOLVARIN64.dll",
+            "TOLVARIN64avx.dll": "sample/TOLVARIN64avx.dll",
+            package + ".zip": f"package/{package}.zip",
+            package + ".exe": f"package/{package}.exe"}
+
+
+class Builder:
+
+    def __init__(self, out_dir):
+        self.logs = os.path.join(out_dir, "logs")
+        os.makedirs(self.logs)
+
+    def run(self, step, command, cwd, env=None, umask=None, stdout=None):
+        """Runs one command, its output to a log; exits on failure."""
+        started = time.monotonic()
+        log_path = os.path.join(self.logs, step + ".log")
+        with open(log_path, "ab") as log:
+            status = subprocess.run(
+                command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                stdout=stdout or log, stderr=log, check=False,
+                preexec_fn=(lambda: os.umask(umask)) if umask else None
+            ).returncode
+        if status != 0:
+            with open(log_path, encoding="utf-8", errors="replace") as log:
+                print(log.read()[-6000:])
+            sys.exit(f"{step}: {command} failed with {status}")
+        print(f"{step}: {' '.join(command)} ({time.monotonic() - started:.1f} s)")
+
+    def release(self, step, src, env, signing, umask=None):
+        """Configures, builds and packs the release preset in src."""
+        self.run(step, ["cmake", "--preset", "release"] + signing, src, env,
+                 umask)
+        self.run(step, ["cmake", "--build", "--preset", "release",
+                        "--parallel", str(os.cpu_count() or 2)], src, env,
+                 umask)
+        build = os.path.join(src, "build", "release")
+        self.run(step, ["cpack"], build, env, umask)
+        return build
+
+
+def make_keys(builder, folder):
+    """A throw-away CA and a code-signing certificate it issued, RSA, so
+    that signatures are deterministic."""
+    os.makedirs(folder)
+    with open(os.path.join(folder, "openssl.cnf"), "w", encoding="ascii") as out:
+        out.write("[req]\ndistinguished_name=name\nprompt=no\n[name]\n"
+                  "CN=Throw-away test CA\n"
+                  "[ca]\nbasicConstraints=critical,CA:true\n"
+                  "keyUsage=critical,keyCertSign,cRLSign\n"
+                  "subjectKeyIdentifier=hash\n"
+                  "[signer]\nbasicConstraints=critical,CA:false\n"
+                  "keyUsage=critical,digitalSignature\n"
+                  "extendedKeyUsage=codeSigning\n"
+                  "subjectKeyIdentifier=hash\n"
+                  "authorityKeyIdentifier=keyid\n")
+    config = ["-config", "openssl.cnf"]
+    builder.run("keys", ["openssl", "req", "-x509", "-newkey", "rsa:2048",
+                         "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+                         "-days", "30", "-extensions", "ca"] + config, folder)
+    builder.run("keys", ["openssl", "req", "-newkey", "rsa:2048", "-nodes",
+                         "-keyout", "signer.key", "-out", "signer.csr",
+                         "-subj", "/CN=Throw-away test signer"] + config,
+                folder)
+    builder.run("keys", ["openssl", "x509", "-req", "-in", "signer.csr",
+                         "-CA", "ca.pem", "-CAkey", "ca.key",
+                         "-CAcreateserial", "-days", "30", "-out",
+                         "signer.pem", "-extfile", "openssl.cnf",
+                         "-extensions", "signer"], folder)
+    # The chain: the signer's certificate, then its issuer's.
+    with open(os.path.join(folder, "chain.pem"), "wb") as chain:
+        for name in ("signer.pem", "ca.pem"):
+            with open(os.path.join(folder, name), "rb") as part:
+                chain.write(part.read())
+    return {"ca": os.path.join(folder, "ca.pem"),
+            "chain": os.path.join(folder, "chain.pem"),
+            "key": os.path.join(folder, "signer.key")}
+
+
+def collect(build, version, target):
+    """Copies the shipped files of a build into target."""
+    os.makedirs(target)
+    for name, relative in shipped_files(version).items():
+        shutil.copy2(os.path.join(build, relative), os.path.join(target, name))
+    return target
+
+
+def scratch_on_another_file_system():
+    """A folder on tmpfs, which lists a folder's files in another order than
+    the disk does, when the machine has room there."""
+    try:
+        stats = os.statvfs("/dev/shm")
+        if stats.f_bavail * stats.f_frsize > 2 << 30:
+            return tempfile.mkdtemp(prefix="tolvarin-release-",
+                                    dir="/dev/shm")
+    except OSError:
+        pass
+    return None
+
+
+def main(source, out_dir, version):
+    shutil.rmtree(out_dir, ignore_errors=True)
+    os.makedirs(out_dir)
+    manifest_path = os.path.join(out_dir, "release.json")
+    if subprocess.run(["git", "-C", source, "rev-parse", "--git-dir"],
+                      capture_output=True, check=False).returncode != 0:
+        with open(manifest_path, "w", encoding="utf-8") as out:
+            json.dump({"skipped": f"{source} is not a git checkout"}, out)
+        return 0
+
+    builder = Builder(out_dir)
+    keys = make_keys(builder, os.path.join(out_dir, "keys"))
+    signing = [f"-DTOLVARIN_SIGN_CERTIFICATE={keys['chain']}",
+               f"-DTOLVARIN_SIGN_KEY={keys['key']}"]
+    commit_time = subprocess.run(
+        ["git", "-C", source, "log", "-1", "--format=%ct"], check=True,
+        capture_output=True, text=True).stdout.strip()
+    base_env = {k: v for k, v in os.environ.items()
+                if k not in ("SOURCE_DATE_EPOCH", "TZ", "LC_ALL", "LANG")}
+
+    # One: a clone, the time from git.
+    one_src = os.path.join(out_dir, "one", "src")
+    builder.run("one", ["git", "clone", "--quiet", source, one_src], out_dir)
+    one_build = builder.release("one", one_src, dict(base_env, TZ="UTC"),
+                                signing)
+
+    # Two: a source archive with SOURCE_DATE_EPOCH, everything else varied.
+    scratch = scratch_on_another_file_system()
+    two_root = scratch or os.path.join(out_dir, "two")
+    two_src = os.path.join(two_root, "other place", "source tree")
+    os.makedirs(two_src)
+    archive = os.path.join(two_root, "source.tar")
+    with open(archive, "wb") as tar:
+        builder.run("two", ["git", "-C", source, "archive", "--format=tar",
+                            "HEAD"], out_dir, stdout=tar)
+    builder.run("two", ["tar", "-xf", archive], two_src)
+    two_env = dict(base_env, SOURCE_DATE_EPOCH=commit_time,
+                   TZ="XYZ-13:45", LC_ALL="C.UTF-8")
+    time.sleep(2)  # a later second than build one's, whatever its speed
+    two_build = builder.release("two", two_src, two_env, signing, umask=0o077)
+
+    # Unsigned: clone one's launcher without a certificate.
+    unsigned_build = os.path.join(one_src, "build", "unsigned")
+    builder.run("unsigned", ["cmake", "--preset", "release", "-B",
+                             unsigned_build], one_src, base_env)
+    builder.run("unsigned", ["cmake", "--build", unsigned_build, "--target",
+                             "launcher"], one_src, base_env)
+
+    # Older: the same installer made to carry an older version.
+    older = os.path.join(out_dir, "older")
+    builder.run("older", ["cpack", "-G", "NSIS", "-B", older, "-D",
+                          f"CPACK_PACKAGE_VERSION={OLDER_VERSION}"], one_build,
+                base_env)
+    package = PACKAGE.format(version=version)
+
+    manifest = {
+        "version": version,
+        "commit_time": int(commit_time),
+        "keys": keys,
+        "one": {"source": one_src, "build": one_build,
+                "shipped": collect(one_build, version,
+                                   os.path.join(out_dir, "one", "shipped"))},
+        "two": {"source": two_src, "build": two_build,
+                "on_tmpfs": scratch is not None,
+                "shipped": collect(two_build, version,
+                                   os.path.join(out_dir, "two", "shipped"))},
+        "unsigned_launcher": os.path.join(unsigned_build, "Tolvarin.exe"),
+        "older_installer": os.path.join(older, package + ".exe"),
+        "older_version": OLDER_VERSION,
+    }
+    if scratch:
+        shutil.rmtree(scratch)
+    with open(manifest_path, "w", encoding="utf-8") as out:
+        json.dump(manifest, out, indent=2)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(os.path.abspath(sys.argv[1]), os.path.abspath(sys.argv[2]),
+                  sys.argv[3]))

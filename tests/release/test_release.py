@@ -1,0 +1,162 @@
+"""The release builds of build_release.py: the same bytes from both builds,
+the commit's time in every linked image, no build path in anything shipped,
+signatures that verify and change nothing else, and a release build that
+builds only what ships."""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+import zipfile
+
+import pefile
+
+RELEASE_DIR = os.environ["RELEASE_DIR"]
+SOURCE_DIR = os.environ["SOURCE_DIR"]
+LINKED = ("Tolvarin.exe", "TOLVARIN64.dll", "TOLVARIN64avx.dll")
+
+
+def load_manifest():
+    with open(os.path.join(RELEASE_DIR, "release.json"), encoding="utf-8") as f:
+        manifest = json.load(f)
+    if "skipped" in manifest:
+        raise unittest.SkipTest(manifest["skipped"])
+    return manifest
+
+
+def first_difference(a, b):
+    """Offset of the first differing byte, or None when equal."""
+    for offset, (x, y) in enumerate(zip(a, b)):
+        if x != y:
+            return offset
+    return None if len(a) == len(b) else min(len(a), len(b))
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def osslsigncode(*arguments):
+    return subprocess.run(["osslsigncode"] + list(arguments),
+                          capture_output=True, text=True, check=False)
+
+
+class Release(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.release = load_manifest()
+        cls.one = cls.release["one"]
+        cls.two = cls.release["two"]
+        cls.package = f"Tolvarin-{cls.release['version']}-win64"
+        cls.shipped = list(LINKED) + [cls.package + ".zip",
+                                      cls.package + ".exe"]
+
+    def shipped_path(self, build, name):
+        return os.path.join(build["shipped"], name)
+
+    def test_both_builds_ship_the_same_bytes(self):
+        for name in self.shipped:
+            with self.subTest(file=name):
+                one = read(self.shipped_path(self.one, name))
+                two = read(self.shipped_path(self.two, name))
+                offset = first_difference(one, two)
+                self.assertIsNone(
+                    offset, f"{name} differs from offset {offset} "
+                    f"(sizes {len(one)} and {len(two)})")
+
+    def test_linked_images_carry_the_commit_time(self):
+        for name in LINKED:
+            with self.subTest(file=name):
+                pe = pefile.PE(self.shipped_path(self.one, name),
+                               fast_load=True)
+                self.assertEqual(pe.FILE_HEADER.TimeDateStamp,
+                                 self.release["commit_time"])
+
+    def test_no_build_path_inside_anything_shipped(self):
+        paths = {self.one["source"], self.one["build"], self.two["source"],
+                 self.two["build"], os.path.dirname(self.two["source"])}
+        needles = {p.encode() for p in paths} | {
+            p.encode("utf-16-le") for p in paths}
+        contents = {name: read(self.shipped_path(self.one, name))
+                    for name in self.shipped}
+        with zipfile.ZipFile(self.shipped_path(self.one,
+                                               self.package + ".zip")) as z:
+            contents.update({f"zip:{info.filename}": z.read(info)
+                             for info in z.infolist()})
+        for name, data in contents.items():
+            for needle in needles:
+                self.assertNotIn(needle, data, name)
+
+    def test_signatures_verify_and_a_flipped_byte_fails(self):
+        ca = self.release["keys"]["ca"]
+        for name in ("Tolvarin.exe", self.package + ".exe"):
+            with self.subTest(file=name):
+                signed = self.shipped_path(self.one, name)
+                result = osslsigncode("verify", "-CAfile", ca, "-in", signed)
+                self.assertEqual(result.returncode, 0, result.stdout)
+                self.assertIn("Signature verification: ok", result.stdout)
+                with tempfile.TemporaryDirectory() as scratch:
+                    broken = os.path.join(scratch, name)
+                    data = bytearray(read(signed))
+                    data[len(data) // 3] ^= 0x01  # inside the code or data
+                    with open(broken, "wb") as f:
+                        f.write(data)
+                    result = osslsigncode("verify", "-CAfile", ca, "-in",
+                                          broken)
+                    self.assertNotEqual(result.returncode, 0, result.stdout)
+
+    def test_signed_with_the_source_time(self):
+        result = osslsigncode("verify", "-CAfile", self.release["keys"]["ca"],
+                              "-in", self.shipped_path(self.one,
+                                                       "Tolvarin.exe"))
+        self.assertRegex(result.stdout, r"Signing time: .*(GMT|UTC)")
+        # osslsigncode prints the time in words; compare it with the
+        # commit's, spelt the same way.
+        stamp = subprocess.run(
+            ["env", "LC_ALL=C", "date", "-u", "-d", f"@{self.release['commit_time']}",
+             "+%b %e %H:%M:%S %Y"], capture_output=True, text=True,
+            check=True).stdout.strip()
+        self.assertIn(stamp, result.stdout)
+
+    def test_removing_the_signature_gives_the_unsigned_build(self):
+        with tempfile.TemporaryDirectory() as scratch:
+            stripped = os.path.join(scratch, "Tolvarin.exe")
+            result = osslsigncode(
+                "remove-signature", "-in",
+                self.shipped_path(self.one, "Tolvarin.exe"), "-out", stripped)
+            self.assertEqual(result.returncode, 0, result.stdout)
+            unsigned = read(self.release["unsigned_launcher"])
+            offset = first_difference(read(stripped), unsigned)
+            self.assertIsNone(offset, f"differs from offset {offset}")
+
+    def test_the_signed_launcher_passes_the_image_checks(self):
+        env = dict(os.environ, SOURCE_DIR=SOURCE_DIR,
+                   LAUNCHER_EXE=self.shipped_path(self.one, "Tolvarin.exe"))
+        result = subprocess.run(
+            [sys.executable, "-m", "unittest", "test_image"],
+            cwd=os.path.join(SOURCE_DIR, "tests", "image"), env=env,
+            capture_output=True, text=True, check=False)
+        self.assertEqual(result.returncode, 0, result.stderr[-3000:])
+
+    def test_a_release_build_builds_only_what_ships(self):
+        # Every program and library in the build folder, but CMake's own
+        # compiler check and the packages' staging.
+        build = self.one["build"]
+        built = sorted(
+            os.path.relpath(os.path.join(folder, name), build)
+            for folder, _, files in os.walk(build)
+            if not os.path.relpath(folder, build).startswith(
+                ("CMakeFiles", "package"))
+            for name in files if name.endswith((".exe", ".dll")))
+        self.assertEqual(built, ["Tolvarin.exe", "sample/TOLVARIN64.dll",
+                                 "sample/TOLVARIN64avx.dll"])
+        self.assertEqual(sorted(os.listdir(os.path.join(build, "package"))),
+                         [self.package + ".exe", self.package + ".zip",
+                          "_CPack_Packages"])
+
+
+if __name__ == "__main__":
+    unittest.main()
