@@ -105,3 +105,7 @@ add_test(NAME release
   WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/release)
 set_tests_properties(release PROPERTIES FIXTURES_REQUIRED release
   ENVIRONMENT "RELEASE_DIR=${RELEASE_DIR};SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+
+add_e2e_test(test_installer)
+set_tests_properties(e2e_test_installer PROPERTIES
+  FIXTURES_REQUIRED "wine;release")

@@ -89,12 +89,9 @@ class Installation:
         if command_line is None:
             command_line = subprocess.list2cmdline(
                 [wine.windows_path(exe)] + list(arguments))
-        line_file = os.path.join(self.sandbox, "command-line.txt")
-        with open(line_file, "w", encoding="utf-8", newline="") as out:
-            out.write(command_line)
-        return self.collect(*wine.run(
-            [SPAWN_EXE, wine.windows_path(exe), wine.windows_path(line_file)],
-            cwd=cwd or self.sandbox, env=self.environment(path_dirs)))
+        return self.collect(*spawn(
+            wine.windows_path(exe), command_line, cwd or self.sandbox,
+            self.environment(path_dirs)))
 
     def environment(self, path_dirs):
         if os.path.exists(self.record):
@@ -110,6 +107,16 @@ class Installation:
             with open(self.record, encoding="utf-8") as lines:
                 records = [json.loads(line) for line in lines if line.strip()]
         return Run(status, records, stdout)
+
+
+def spawn(program, command_line, cwd, env=None):
+    """Runs a Windows program under Wine with exactly this command line,
+    through CreateProcessW; returns wine.run's (status, stdout, stderr)."""
+    line_file = os.path.join(cwd, "command-line.txt")
+    with open(line_file, "w", encoding="utf-8", newline="") as out:
+        out.write(command_line)
+    return wine.run([SPAWN_EXE, program, wine.windows_path(line_file)],
+                    cwd=cwd, env=env)
 
 
 def new_sandbox():

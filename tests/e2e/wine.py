@@ -12,7 +12,9 @@ def environment(extra=None):
     env = dict(os.environ)
     env.update({
         "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        # No Mono or Gecko prompts; and no menu entries or icons in the
+        # host's desktop for shortcuts that installers make.
+        "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
         "WINEPREFIX": os.environ["WINEPREFIX"],
     })
     env.update(extra or {})
@@ -44,3 +46,25 @@ def run_plain(command, env=None, timeout=300):
                               stdin=subprocess.DEVNULL, stdout=log,
                               stderr=log, timeout=timeout,
                               check=False).returncode
+
+
+def registry(key, env=None, view=64):
+    """The values of a registry key in the given view, {name: data}, or None
+    when the key does not exist. The unnamed value is "(Default)"."""
+    status, out, _ = run(["reg", "query", key, f"/reg:{view}"], env=env)
+    if status != 0:
+        return None
+    values = {}
+    for line in out.splitlines():
+        parts = line.strip().split("    ")
+        if len(parts) == 3 and parts[1].startswith("REG_"):
+            values[parts[0]] = parts[2]
+    return values
+
+
+def subkeys(key, env=None):
+    """The names of a registry key's subkeys."""
+    _, out, _ = run(["reg", "query", key], env=env)
+    prefix = key.lower() + "\\"
+    return [line.strip()[len(prefix):] for line in out.splitlines()
+            if line.strip().lower().startswith(prefix)]
