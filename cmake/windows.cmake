@@ -8,6 +8,7 @@ set(STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 include(image/image.cmake)
 include(release/release.cmake)
+include(sdk/sdk.cmake)
 
 # The launcher executable, under the given target name.
 function(add_launcher target)
@@ -29,7 +30,7 @@ tolvarin_sign(launcher)
 foreach(build IN ITEMS generic avx)
   set(target sample_${build})
   add_library(${target} SHARED sample/sample_app.cpp)
-  target_include_directories(${target} PRIVATE sdk)
+  target_link_libraries(${target} PRIVATE Tolvarin::sdk)
   target_link_options(${target} PRIVATE ${STATIC_RUNTIME} -s)
   set_target_properties(${target} PROPERTIES
     PREFIX ""

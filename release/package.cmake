@@ -9,6 +9,8 @@ set(CPACK_PACKAGE_VENDOR ${LAUNCHER_COMPANY_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_FILE_NAME "${PROJECT_NAME}-${PROJECT_VERSION}-win64")
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+# The default installation, without the sdk component, in one piece.
+set(CPACK_MONOLITHIC_INSTALL ON)
 # Values reach CPack and the installer script exactly as set here.
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)

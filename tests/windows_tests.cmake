@@ -39,7 +39,9 @@ set(E2E_ENV
   "PROBE_DIR=${PROBE_DIR}"
   "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix"
   "E2E_TMP=${CMAKE_BINARY_DIR}/e2e-tmp"
-  "BUILD_DIR=${CMAKE_BINARY_DIR}")
+  "BUILD_DIR=${CMAKE_BINARY_DIR}"
+  "SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+  "CMAKE_COMMAND=${CMAKE_COMMAND}")
 
 add_test(NAME wine_prefix_start
   COMMAND ${PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_prefix.py start)
@@ -91,6 +93,7 @@ add_custom_target(probe_32bit ALL DEPENDS ${PROBE_32BIT})
 
 add_e2e_test(test_faults)
 add_e2e_test(test_package)
+add_e2e_test(test_sdk)
 
 # The release: built twice from the last commit under different conditions,
 # signed with a throw-away certificate made at test time, and once unsigned
