@@ -29,8 +29,8 @@ tolvarin_sign(launcher)
 # The sample application library, built twice like the real one.
 foreach(build IN ITEMS generic avx)
   set(target sample_${build})
-  add_library(${target} SHARED sample/sample_app.cpp)
-  target_link_libraries(${target} PRIVATE Tolvarin::sdk)
+  add_library(${target} SHARED sample/sample_app.cpp sample/thumbnail.cpp)
+  target_link_libraries(${target} PRIVATE Tolvarin::sdk ole32 uuid)
   target_link_options(${target} PRIVATE ${STATIC_RUNTIME} -s)
   set_target_properties(${target} PROPERTIES
     PREFIX ""

@@ -1,11 +1,18 @@
-// Sample application library: a stand-in for the real application that shows
-// what the launcher handed over. Built twice, like the real one: the AVX build
-// with AVX code generation, the generic build without.
+// Sample application library: a stand-in for the real application. Built
+// twice, like the real one: the AVX build with AVX code generation, the
+// generic build without.
+//
+// Normal mode shows what the launcher handed over. Satellite mode does what a
+// photo application does first: "/SATELLITE <picture> <thumbnail>" writes a
+// JPEG thumbnail of the picture through the Windows Imaging Component, a COM
+// server that works only inside the apartment the launcher opened.
 #include <windows.h>
 
 #include <string>
 #include <type_traits>
+#include <vector>
 
+#include "thumbnail.h"
 #include "tolvarin_app.h"
 
 namespace {
@@ -42,19 +49,49 @@ std::wstring Describe(const wchar_t* mode, wchar_t** argv, int argc,
   return text;
 }
 
-// Writes to standard output when there is one (a terminal, a pipe, a file);
-// a program started from the desktop has none, so it shows a message box.
+// Writes UTF-8 text to a standard handle; false when the process has no such
+// handle, as a program started from the desktop has none.
+bool WriteTo(DWORD handle, const std::wstring& text) {
+  const HANDLE out = GetStdHandle(handle);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  const std::string utf8 = ToUtf8(text);
+  DWORD written = 0;
+  return WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written,
+                   nullptr) != FALSE;
+}
+
+constexpr wchar_t kTitle[] = L"Sample application library";
+
+// To standard output when there is one (a terminal, a pipe, a file), else in
+// a message box.
 void Show(const std::wstring& text) {
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out != nullptr && out != INVALID_HANDLE_VALUE) {
-    const std::string utf8 = ToUtf8(text);
-    DWORD written = 0;
-    if (WriteFile(out, utf8.data(), static_cast<DWORD>(utf8.size()), &written,
-                  nullptr) != FALSE) {
-      return;
+  if (!WriteTo(STD_OUTPUT_HANDLE, text)) {
+    MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK);
+  }
+}
+
+void ShowError(const std::wstring& text) {
+  if (!WriteTo(STD_ERROR_HANDLE, text + L"\n")) {
+    MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONERROR);
+  }
+}
+
+// The arguments past argument 0 that are not switches, in order. The
+// launcher leaves its own switches in argv, wherever they were typed.
+std::vector<std::wstring> Positional(wchar_t** argv, int argc) {
+  std::vector<std::wstring> found;
+  for (int i = 1; i < argc; ++i) {
+    if (argv[i][0] != L'/') {
+      found.emplace_back(argv[i]);
     }
   }
-  MessageBoxW(nullptr, text.c_str(), L"Sample application library", MB_OK);
+  return found;
+}
+
+std::wstring Dimensions(PixelSize size) {
+  return std::to_wstring(size.width) + L" x " + std::to_wstring(size.height);
 }
 
 }  // namespace
@@ -63,8 +100,26 @@ TOLVARIN_APP_EXPORT void StartKorvadine(wchar_t** argv, int argc, int useAvx) {
   Show(Describe(L"normal (StartKorvadine)", argv, argc, useAvx));
 }
 
-TOLVARIN_APP_EXPORT void StartSatellite(wchar_t** argv, int argc, int useAvx) {
-  Show(Describe(L"satellite (StartSatellite)", argv, argc, useAvx));
+TOLVARIN_APP_EXPORT void StartSatellite(wchar_t** argv, int argc,
+                                        int /*useAvx*/) {
+  const std::vector<std::wstring> paths = Positional(argv, argc);
+  if (paths.size() < 2) {
+    ShowError(
+        L"Makes a JPEG thumbnail of a picture:\n"
+        L"  Tolvarin.exe /SATELLITE <picture> <thumbnail>");
+    return;
+  }
+  // Every COM object MakeThumbnail makes is released when it returns, before
+  // the launcher unloads this library and closes the apartment.
+  const ThumbnailResult result = MakeThumbnail(paths[0], paths[1]);
+  if (!result.ok) {
+    ShowError(result.error);
+    return;
+  }
+  // A satellite runs in the background: success is told only to a console.
+  WriteTo(STD_OUTPUT_HANDLE, L"Thumbnail " + Dimensions(result.thumbnail) +
+                                 L" of a " + Dimensions(result.picture) +
+                                 L" picture: " + paths[1] + L"\n");
 }
 
 // Both exports must have the contract's signature.

@@ -10,6 +10,7 @@ packages=(
   wine wine64                          # runs the executable
   qemu-user                            # emulated processors for the AVX probe
   python3 python3-pefile icoutils      # reads the built image
+  libjpeg-turbo-progs                  # djpeg: reads the sample's thumbnails
   clang-format clang-tidy cppcheck     # style and static analysis
   git nsis osslsigncode openssl        # the release: source time, installer, signing
 )

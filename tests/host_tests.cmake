@@ -7,8 +7,10 @@ add_executable(unit_tests
   unit/app_library_test.cpp
   unit/avx_probe_test.cpp
   unit/startup_test.cpp
+  unit/thumbnail_size_test.cpp
   stand_in/windows_stand_in.cpp)
-target_include_directories(unit_tests PRIVATE stand_in)
+target_include_directories(unit_tests PRIVATE stand_in
+  ${PROJECT_SOURCE_DIR}/sample)
 target_link_libraries(unit_tests PRIVATE launcher_core GTest::gtest_main)
 gtest_discover_tests(unit_tests)
 
@@ -33,7 +35,8 @@ endforeach()
 # (.clang-format, .clang-tidy, cppcheck-suppressions.txt): zero findings.
 file(GLOB_RECURSE CXX_FILES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/launcher/*.cpp ${PROJECT_SOURCE_DIR}/launcher/*.h
-  ${PROJECT_SOURCE_DIR}/sample/*.cpp ${PROJECT_SOURCE_DIR}/sdk/*.h
+  ${PROJECT_SOURCE_DIR}/sample/*.cpp ${PROJECT_SOURCE_DIR}/sample/*.h
+  ${PROJECT_SOURCE_DIR}/sdk/*.h
   ${PROJECT_SOURCE_DIR}/tests/*.cpp ${PROJECT_SOURCE_DIR}/tests/*.h)
 find_program(CLANG_FORMAT clang-format REQUIRED)
 find_program(CLANG_TIDY clang-tidy REQUIRED)
@@ -53,6 +56,7 @@ add_test(NAME cppcheck
     --enable=warning,style,performance,portability --std=c++17 --language=c++
     --suppressions-list=${PROJECT_SOURCE_DIR}/cppcheck-suppressions.txt
     -I ${PROJECT_SOURCE_DIR}/launcher -I ${PROJECT_SOURCE_DIR}/sdk
+    -I ${PROJECT_SOURCE_DIR}/sample
     -I ${PROJECT_SOURCE_DIR}/tests/probes -I ${PROJECT_SOURCE_DIR}/tests/stand_in
     ${PROJECT_SOURCE_DIR}/launcher ${PROJECT_SOURCE_DIR}/sample
     ${PROJECT_SOURCE_DIR}/tests/probes ${PROJECT_SOURCE_DIR}/tests/stand_in

@@ -94,6 +94,7 @@ add_custom_target(probe_32bit ALL DEPENDS ${PROBE_32BIT})
 add_e2e_test(test_faults)
 add_e2e_test(test_package)
 add_e2e_test(test_sdk)
+add_e2e_test(test_thumbnail)
 
 # The release: built twice from the last commit under different conditions,
 # signed with a throw-away certificate made at test time, and once unsigned

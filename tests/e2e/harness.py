@@ -31,10 +31,11 @@ def host_has_avx():
 class Run:
     """What one start of the launcher left behind."""
 
-    def __init__(self, status, records, stdout):
+    def __init__(self, status, records, stdout, stderr):
         self.status = status
         self.records = records
         self.stdout = stdout
+        self.stderr = stderr
 
     def events(self, kind):
         return [r for r in self.records if r["event"] == kind]
@@ -101,22 +102,26 @@ class Installation:
             env["WINEPATH"] = ";".join(wine.windows_path(d) for d in path_dirs)
         return env
 
-    def collect(self, status, stdout, _stderr):
+    def collect(self, status, stdout, stderr):
         records = []
         if os.path.exists(self.record):
             with open(self.record, encoding="utf-8") as lines:
                 records = [json.loads(line) for line in lines if line.strip()]
-        return Run(status, records, stdout)
+        return Run(status, records, stdout, stderr)
 
 
 def spawn(program, command_line, cwd, env=None):
     """Runs a Windows program under Wine with exactly this command line,
     through CreateProcessW; returns wine.run's (status, stdout, stderr)."""
-    line_file = os.path.join(cwd, "command-line.txt")
-    with open(line_file, "w", encoding="utf-8", newline="") as out:
-        out.write(command_line)
-    return wine.run([SPAWN_EXE, program, wine.windows_path(line_file)],
-                    cwd=cwd, env=env)
+    os.makedirs(E2E_TMP, exist_ok=True)
+    handle, line_file = tempfile.mkstemp(dir=E2E_TMP, suffix=".txt")
+    try:
+        with open(handle, "w", encoding="utf-8", newline="") as out:
+            out.write(command_line)
+        return wine.run([SPAWN_EXE, program, wine.windows_path(line_file)],
+                        cwd=cwd, env=env)
+    finally:
+        os.remove(line_file)
 
 
 def new_sandbox():

@@ -40,13 +40,13 @@ class Package(unittest.TestCase):
             archive.extractall(root)
         self.assertEqual(os.listdir(os.path.join(root, "Library", "x64")), [])
         status, out, _ = wine.run([os.path.join(root, "Tolvarin.exe"),
-                                   "/SATELLITE", "/NOAVX", "my photo.jpg"],
+                                   "/NOAVX", "my photo.jpg"],
                                   cwd=self.work)
         self.assertEqual(status, 0, out)
         self.assertIn("TOLVARIN64.dll (generic x86-64)", out)
-        self.assertIn("mode:   satellite (StartSatellite)", out)
+        self.assertIn("mode:   normal (StartKorvadine)", out)
         self.assertIn("useAvx: 0", out)
-        self.assertIn('argv[3] = "my photo.jpg"', out)
+        self.assertIn('argv[2] = "my photo.jpg"', out)
 
 
 if __name__ == "__main__":
