@@ -10,6 +10,7 @@ import subprocess
 import unittest
 import zipfile
 
+import pictures
 import wine
 from harness import new_sandbox, spawn
 
@@ -172,9 +173,17 @@ class Installer(unittest.TestCase):
 
         # Started by name, as "start" and the Run box do: found only through
         # App Paths, since neither the working folder nor PATH holds it.
+        # The sample's satellite mode leaves a thumbnail to show it ran.
+        picture = os.path.join(self.sandbox, "my photo.png")
+        with open(picture, "wb") as out:
+            out.write(pictures.png(pictures.quadrants(320, 200)))
+        thumbnail = os.path.join(self.sandbox, "my thumbnail.jpg")
         status, out = self.wine("start", "/wait", "Tolvarin.exe", "/NOAVX",
-                                "my photo.jpg")
+                                "/SATELLITE", wine.windows_path(picture),
+                                wine.windows_path(thumbnail))
         self.assertEqual(status, 0, out)
+        with open(thumbnail, "rb") as jpeg:
+            self.assertEqual(pictures.jpeg_size(jpeg.read()), (256, 160))
 
         # A user's files in the installation survive installing again and
         # uninstalling.
