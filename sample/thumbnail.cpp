@@ -44,12 +44,10 @@ std::wstring Explain(HRESULT hr) {
   return text + code;
 }
 
-ThumbnailResult Failure(const wchar_t* what, const std::wstring& path,
-                        HRESULT hr) {
-  return {false,
-          {},
-          {},
-          std::wstring(what) + L" \"" + path + L"\": " + Explain(hr)};
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+ThumbnailResult Failure(const std::wstring& what, HRESULT hr) {
+  return {false, {}, {}, what + L": " + Explain(hr)};
 }
 
 // A uniquely named empty file in the folder of `target`, made by the
@@ -134,15 +132,15 @@ HRESULT WriteJpeg(IWICImagingFactory* factory, IWICBitmapSource* source,
 
 ThumbnailResult MakeThumbnail(const std::wstring& picture,
                               const std::wstring& thumbnail) {
-  constexpr wchar_t kRead[] = L"Cannot read the picture";
-  constexpr wchar_t kWrite[] = L"Cannot write the thumbnail";
+  const std::wstring cannotRead = L"Cannot read the picture " + Quoted(picture);
+  const std::wstring cannotWrite =
+      L"Cannot write the thumbnail " + Quoted(thumbnail);
 
   ComPtr<IWICImagingFactory> factory;
   HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr,
                                 CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory));
   if (FAILED(hr)) {
-    return Failure(L"Cannot start the Windows Imaging Component for", picture,
-                   hr);
+    return Failure(L"Cannot start the Windows Imaging Component", hr);
   }
 
   // Decode first: a picture that cannot be read leaves nothing behind.
@@ -159,7 +157,7 @@ ThumbnailResult MakeThumbnail(const std::wstring& picture,
     hr = frame->GetSize(&size.width, &size.height);
   }
   if (FAILED(hr)) {
-    return Failure(kRead, picture, hr);
+    return Failure(cannotRead, hr);
   }
   const PixelSize target = ThumbnailSize(size, kThumbnailSide);
 
@@ -184,26 +182,26 @@ ThumbnailResult MakeThumbnail(const std::wstring& picture,
                                WICBitmapPaletteTypeCustom);
   }
   if (FAILED(hr)) {
-    return Failure(kRead, picture, hr);
+    return Failure(cannotRead, hr);
   }
 
   const std::wstring temporary = TemporaryFileBeside(thumbnail, hr);
   if (temporary.empty()) {
-    return Failure(kWrite, thumbnail, hr);
+    return Failure(cannotWrite, hr);
   }
   hr = WriteJpeg(factory.Get(), converter.Get(), target, temporary);
   if (FAILED(hr)) {
     DeleteFileW(temporary.c_str());
     // The encoder pulls the pixels, so a picture damaged past its header
-    // fails only now.
-    return Failure(L"Cannot make a thumbnail of", picture, hr);
+    // fails only now, as does a full disk.
+    return Failure(cannotWrite + L" of " + Quoted(picture), hr);
   }
   if (MoveFileExW(temporary.c_str(), thumbnail.c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
       FALSE) {
     hr = HRESULT_FROM_WIN32(GetLastError());
     DeleteFileW(temporary.c_str());
-    return Failure(kWrite, thumbnail, hr);
+    return Failure(cannotWrite, hr);
   }
   return {true, size, target, {}};
 }
