@@ -1,6 +1,7 @@
 """The release builds of build_release.py: the same bytes from both builds,
 the commit's time in every linked image, no build path in anything shipped,
-signatures that verify and change nothing else, and a release build that
+signatures that verify and change nothing else, an installer that carries
+the program icon and its own version record, and a release build that
 builds only what ships."""
 import json
 import os
@@ -140,6 +141,40 @@ class Release(unittest.TestCase):
             cwd=os.path.join(SOURCE_DIR, "tests", "image"), env=env,
             capture_output=True, text=True, check=False)
         self.assertEqual(result.returncode, 0, result.stderr[-3000:])
+
+    def test_installer_is_64_bit_with_the_icon_and_its_version_record(self):
+        installer = pefile.PE(self.shipped_path(self.one,
+                                                self.package + ".exe"))
+        self.assertEqual(installer.FILE_HEADER.Machine, 0x8664)
+        version = self.release["version"]
+        fixed = installer.VS_FIXEDFILEINFO[0]
+        self.assertEqual(
+            f"{fixed.FileVersionMS >> 16}.{fixed.FileVersionMS & 0xFFFF}."
+            f"{fixed.FileVersionLS >> 16}.{fixed.FileVersionLS & 0xFFFF}",
+            version)
+        strings = {k.decode(): v.decode() for info in installer.FileInfo[0]
+                   for table in getattr(info, "StringTable", [])
+                   for k, v in table.entries.items()}
+        self.assertEqual(strings["FileVersion"], version)
+        self.assertEqual(strings["ProductVersion"], version)
+        self.assertEqual(strings["ProductName"], "Tolvarin")
+        self.assertEqual(strings["OriginalFilename"], self.package + ".exe")
+
+        # Every image of the program's icon, and no other.
+        ico = read(os.path.join(SOURCE_DIR, "image", "icon", "tolvarin.ico"))
+        wanted = []
+        for index in range(int.from_bytes(ico[4:6], "little")):
+            entry = ico[6 + 16 * index:22 + 16 * index]
+            size = int.from_bytes(entry[8:12], "little")
+            offset = int.from_bytes(entry[12:16], "little")
+            wanted.append(ico[offset:offset + size])
+        icons = [e for e in installer.DIRECTORY_ENTRY_RESOURCE.entries
+                 if e.id == pefile.RESOURCE_TYPE["RT_ICON"]][0]
+        carried = [installer.get_data(language.data.struct.OffsetToData,
+                                      language.data.struct.Size)
+                   for name in icons.directory.entries
+                   for language in name.directory.entries]
+        self.assertEqual(sorted(carried), sorted(wanted))
 
     def test_a_release_build_builds_only_what_ships(self):
         # Every program and library in the build folder, but CMake's own
