@@ -28,11 +28,18 @@ function(tolvarin_source_time out)
       set(origin "the last commit")
     endif()
   endif()
+  if(DEFINED ENV{SOURCE_DATE_EPOCH} AND NOT time MATCHES "^[1-9][0-9]*$")
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH must be a time in seconds since "
+      "1970, not \"${time}\".")
+  endif()
   if(NOT time MATCHES "^[1-9][0-9]*$")
-    message(FATAL_ERROR "No source time: this is not a git checkout and "
-      "SOURCE_DATE_EPOCH is not set. Set it to the release's time in "
-      "seconds since 1970 (for example the last commit's, "
-      "`git log -1 --format=%ct`).")
+    # Still a working build, stamped with the time of configuring.
+    string(TIMESTAMP time "%s" UTC)
+    set(origin "the time of configuring")
+    message(WARNING "This is not a git checkout and SOURCE_DATE_EPOCH is not "
+      "set, so this build is not reproducible. For a release, set "
+      "SOURCE_DATE_EPOCH to the release's time in seconds since 1970 (the "
+      "last commit's: git log -1 --format=%ct).")
   endif()
   message(STATUS "Source time: ${time} (from ${origin})")
   set(${out} ${time} PARENT_SCOPE)
