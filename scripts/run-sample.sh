@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the launcher and the sample application library, installs them into
 # build/install and starts the launcher there under Wine. Arguments are passed
-# to the launcher, e.g.  scripts/run-sample.sh /SATELLITE "my photo.jpg"
+# to the launcher, e.g.  scripts/run-sample.sh /NOAVX "my photo.jpg"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
