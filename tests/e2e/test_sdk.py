@@ -1,7 +1,6 @@
 """The SDK as an author uses it: installed on its own, found by CMake out of
 the launcher's tree, and a library built against it started by the launcher."""
 import os
-import shutil
 import subprocess
 import tempfile
 import unittest
@@ -76,9 +75,8 @@ class Sdk(unittest.TestCase):
                   encoding="utf-8") as cache:
             self.assertIn("Tolvarin_DIR:PATH=" + os.path.join(
                 self.sdk, "lib", "cmake", "Tolvarin") + "\n", cache.read())
-        for name in (GENERIC, AVX):
-            shutil.copy(os.path.join(binary, name),
-                        self.app.path("Library", name))
+        self.app.put_both(os.path.join(binary, GENERIC),
+                          os.path.join(binary, AVX))
 
         cases = [(["/NOAVX", "my photo.jpg"],
                   "consumer generic StartKorvadine argc=3 useAvx=0"),

@@ -2,7 +2,6 @@
 <thumbnail> writes a JPEG thumbnail through the Windows Imaging Component,
 inside the COM apartment the launcher opened."""
 import os
-import shutil
 import unittest
 
 import pictures
@@ -17,8 +16,8 @@ class Thumbnail(unittest.TestCase):
     def setUp(self):
         self.app = Installation()
         self.addCleanup(self.app.remove)
-        for name in (GENERIC, AVX):
-            self.app.put(os.path.join(SAMPLE_DIR, name), name, "Library")
+        self.app.put_both(os.path.join(SAMPLE_DIR, GENERIC),
+                          os.path.join(SAMPLE_DIR, AVX))
         self.folder = os.path.join(self.app.sandbox, FOLDER)
         os.makedirs(self.folder)
 

@@ -192,7 +192,6 @@ def main(source, out_dir, version):
                 "shipped": collect(one_build, version,
                                    os.path.join(out_dir, "one", "shipped"))},
         "two": {"source": two_src, "build": two_build,
-                "on_tmpfs": scratch is not None,
                 "shipped": collect(two_build, version,
                                    os.path.join(out_dir, "two", "shipped"))},
         "unsigned_launcher": os.path.join(unsigned_build, "Tolvarin.exe"),
