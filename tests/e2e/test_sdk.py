@@ -91,12 +91,20 @@ class Sdk(unittest.TestCase):
                 self.assertEqual(run.status, 0, run.stdout)
                 self.assertEqual(run.stdout.strip(), expected)
 
-    def test_another_major_version_is_not_found(self):
-        status, out = self.configure("consumer-12", "-DTOLVARIN_WANTED=12")
-        self.assertNotEqual(status, 0, out)
-        self.assertIn("compatible with requested version \"12\"", out)
-        self.assertIn("version: 11.2.3.3", out)
-
+    def test_another_major_version_or_a_32_bit_build_is_refused(self):
+        i686 = os.path.join(self.app.sandbox, "i686.cmake")
+        with open(i686, "w", encoding="utf-8") as out:
+            out.write(f'include("{TOOLCHAIN}")\n'
+                      "set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++)\n")
+        table = [("12", ["-DTOLVARIN_WANTED=12"], 'requested version "12"'),
+                 ("10", ["-DTOLVARIN_WANTED=10"], 'requested version "10"'),
+                 ("32-bit", [f"-DCMAKE_TOOLCHAIN_FILE={i686}"],
+                  "version: 11.2.3.3 (64bit)")]
+        for name, options, message in table:
+            with self.subTest(consumer=name):
+                status, out = self.configure("consumer-" + name, *options)
+                self.assertNotEqual(status, 0, out)
+                self.assertIn(message, out)
 
 if __name__ == "__main__":
     unittest.main()

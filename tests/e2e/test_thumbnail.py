@@ -68,14 +68,16 @@ class Thumbnail(unittest.TestCase):
     def test_bad_input_leaves_nothing_behind(self):
         self.write("picture.png", pictures.png(pictures.quadrants(32, 20)))
         self.write("notes.png", b"not a picture at all\n")
-        whole = pictures.png(pictures.quadrants(320, 200))
-        self.write("cut short.png", whole[:len(whole) // 2])
+        # Its header is whole, so decoding starts and writing fails.
+        whole = pictures.tiff(pictures.quadrants(320, 200))
+        self.write("cut short.tif", whole[:len(whole) // 2])
         os.makedirs(os.path.join(self.folder, "a folder"))
         before = sorted(os.listdir(self.folder))
         table = [
             (["missing.png", "t.jpg"], 'Cannot read the picture "missing.png"'),
             (["notes.png", "t.jpg"], 'Cannot read the picture "notes.png"'),
-            (["cut short.png", "t.jpg"], "cut short.png"),
+            (["cut short.tif", "t.jpg"],
+             'Cannot write the thumbnail "t.jpg" of "cut short.tif"'),
             (["picture.png", "no such folder\\t.jpg"],
              'Cannot write the thumbnail "no such folder\\t.jpg"'),
             (["picture.png", "a folder"],
