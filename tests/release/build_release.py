@@ -7,13 +7,15 @@ release and installer tests:
             blanks in its names, on another file system where there is one
             (/dev/shm), later, in another time zone, locale and umask;
   unsigned  the launcher of clone one, built without a certificate;
-  older     clone one's installer again, made to carry an older version.
+  older     clone one's installer again, made to carry an older version;
+  restamp   a later commit in clone one, and the unsigned build built again.
 
     build_release.py SOURCE_DIR OUT_DIR VERSION
 
 OUT_DIR/release.json tells where everything is. Every build is clean: OUT_DIR
 is made anew.
 """
+import contextlib
 import json
 import os
 import shutil
@@ -116,17 +118,24 @@ def collect(build, version, target):
     return target
 
 
+@contextlib.contextmanager
 def scratch_on_another_file_system():
     """A folder on tmpfs, which lists a folder's files in another order than
-    the disk does, when the machine has room there."""
+    the disk does, when the machine has room there; removed afterwards,
+    whether the builds in it succeed or not."""
+    folder = None
     try:
         stats = os.statvfs("/dev/shm")
         if stats.f_bavail * stats.f_frsize > 2 << 30:
-            return tempfile.mkdtemp(prefix="tolvarin-release-",
-                                    dir="/dev/shm")
+            folder = tempfile.mkdtemp(prefix="tolvarin-release-",
+                                      dir="/dev/shm")
     except OSError:
         pass
-    return None
+    try:
+        yield folder
+    finally:
+        if folder:
+            shutil.rmtree(folder)
 
 
 def main(source, out_dir, version):
@@ -156,19 +165,22 @@ def main(source, out_dir, version):
                                 signing)
 
     # Two: a source archive with SOURCE_DATE_EPOCH, everything else varied.
-    scratch = scratch_on_another_file_system()
-    two_root = scratch or os.path.join(out_dir, "two")
-    two_src = os.path.join(two_root, "other place", "source tree")
-    os.makedirs(two_src)
-    archive = os.path.join(two_root, "source.tar")
-    with open(archive, "wb") as tar:
-        builder.run("two", ["git", "-C", source, "archive", "--format=tar",
-                            "HEAD"], out_dir, stdout=tar)
-    builder.run("two", ["tar", "-xf", archive], two_src)
-    two_env = dict(base_env, SOURCE_DATE_EPOCH=commit_time,
-                   TZ="XYZ-13:45", LC_ALL="C.UTF-8")
-    time.sleep(2)  # a later second than build one's, whatever its speed
-    two_build = builder.release("two", two_src, two_env, signing, umask=0o077)
+    with scratch_on_another_file_system() as scratch:
+        two_root = scratch or os.path.join(out_dir, "two")
+        two_src = os.path.join(two_root, "other place", "source tree")
+        os.makedirs(two_src)
+        archive = os.path.join(two_root, "source.tar")
+        with open(archive, "wb") as tar:
+            builder.run("two", ["git", "-C", source, "archive",
+                                "--format=tar", "HEAD"], out_dir, stdout=tar)
+        builder.run("two", ["tar", "-xf", archive], two_src)
+        two_env = dict(base_env, SOURCE_DATE_EPOCH=commit_time,
+                       TZ="XYZ-13:45", LC_ALL="C.UTF-8")
+        time.sleep(2)  # a later second than build one's, whatever its speed
+        two_build = builder.release("two", two_src, two_env, signing,
+                                    umask=0o077)
+        two_shipped = collect(two_build, version,
+                              os.path.join(out_dir, "two", "shipped"))
 
     # Unsigned: clone one's launcher without a certificate.
     unsigned_build = os.path.join(one_src, "build", "unsigned")
@@ -176,6 +188,9 @@ def main(source, out_dir, version):
                              unsigned_build], one_src, base_env)
     builder.run("unsigned", ["cmake", "--build", unsigned_build, "--target",
                              "launcher"], one_src, base_env)
+    unsigned = os.path.join(out_dir, "unsigned")
+    os.makedirs(unsigned)
+    shutil.copy2(os.path.join(unsigned_build, "Tolvarin.exe"), unsigned)
 
     # Older: the same installer made to carry an older version.
     older = os.path.join(out_dir, "older")
@@ -183,6 +198,19 @@ def main(source, out_dir, version):
                           f"CPACK_PACKAGE_VERSION={OLDER_VERSION}"], one_build,
                 base_env)
     package = PACKAGE.format(version=version)
+
+    # Restamp: after a new commit the existing unsigned build configures
+    # again by itself and stamps its images with the new commit's time.
+    restamp_time = int(commit_time) + 86400
+    stamp = f"@{restamp_time} +0000"
+    builder.run("restamp", ["git", "-c", "user.name=Release test", "-c",
+                            "user.email=release-test@example.invalid",
+                            "commit", "--allow-empty", "--quiet", "-m",
+                            "Later"], one_src,
+                dict(base_env, GIT_AUTHOR_DATE=stamp,
+                     GIT_COMMITTER_DATE=stamp))
+    builder.run("restamp", ["cmake", "--build", unsigned_build, "--target",
+                            "launcher"], one_src, base_env)
 
     manifest = {
         "version": version,
@@ -192,14 +220,14 @@ def main(source, out_dir, version):
                 "shipped": collect(one_build, version,
                                    os.path.join(out_dir, "one", "shipped"))},
         "two": {"source": two_src, "build": two_build,
-                "shipped": collect(two_build, version,
-                                   os.path.join(out_dir, "two", "shipped"))},
-        "unsigned_launcher": os.path.join(unsigned_build, "Tolvarin.exe"),
+                "shipped": two_shipped},
+        "unsigned_launcher": os.path.join(unsigned, "Tolvarin.exe"),
         "older_installer": os.path.join(older, package + ".exe"),
         "older_version": OLDER_VERSION,
+        "restamped": {"launcher": os.path.join(unsigned_build,
+                                               "Tolvarin.exe"),
+                      "time": restamp_time},
     }
-    if scratch:
-        shutil.rmtree(scratch)
     with open(manifest_path, "w", encoding="utf-8") as out:
         json.dump(manifest, out, indent=2)
     return 0
