@@ -39,4 +39,23 @@ if(CPACK_TOLVARIN_SIGN_COMMAND)
   string(APPEND CPACK_TOLVARIN_SIGN_COMMAND "-- \"%1\"")
 endif()
 
+# The photo types the installer offers Tolvarin for in "Open with": common
+# picture formats under the ProgID Tolvarin.Image, camera raw formats under
+# Tolvarin.Raw. It never makes itself their default program.
+set(TOLVARIN_IMAGE_TYPES jpg jpeg jpe jfif png tif tiff bmp gif webp heic heif
+  avif jxl)
+set(TOLVARIN_RAW_TYPES dng cr2 cr3 crw nef nrw arw srf sr2 orf rw2 raf pef srw
+  x3f 3fr iiq erf kdc mrw rwl)
+set(types "")
+set(macro [[${_MACRO}]])
+foreach(kind IN ITEMS IMAGE RAW)
+  string(APPEND types "!macro ForEach${kind}Type _MACRO\n")
+  foreach(type IN LISTS TOLVARIN_${kind}_TYPES)
+    string(APPEND types "  !insertmacro ${macro} ${type}\n")
+  endforeach()
+  string(APPEND types "!macroend\n")
+endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/release/file_types.nsh "${types}")
+set(CPACK_TOLVARIN_FILE_TYPES ${CMAKE_BINARY_DIR}/release/file_types.nsh)
+
 include(CPack)

@@ -9,21 +9,25 @@ execute_process(
   COMMAND_ERROR_IS_FATAL ANY)
 
 if(CPACK_GENERATOR STREQUAL "NSIS")
+  # The installer's list of what it lays out, sorted, as two macros that
+  # apply a given macro to each file and to each folder (deepest first).
   file(GLOB_RECURSE staged LIST_DIRECTORIES true
     RELATIVE "${CPACK_TEMPORARY_INSTALL_DIRECTORY}"
     "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
   list(SORT staged)
+  set(macro [[${_MACRO}]])
   set(files "")
   set(folders "")
   foreach(path IN LISTS staged)
     string(REPLACE "/" "\\" windows_path "${path}")
+    set(line "  !insertmacro ${macro} \"${windows_path}\"\n")
     if(IS_DIRECTORY "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${path}")
-      # Deepest first; RMDir removes a folder only when it is empty.
-      string(PREPEND folders "  RMDir \"$INSTDIR\\${windows_path}\"\n")
+      string(PREPEND folders "${line}")
     else()
-      string(APPEND files "  Delete \"$INSTDIR\\${windows_path}\"\n")
+      string(APPEND files "${line}")
     endif()
   endforeach()
-  file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/uninstall_list.nsh"
-    "${files}${folders}")
+  file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/installed_files.nsh"
+    "!macro ForEachInstalledFile _MACRO\n${files}!macroend\n"
+    "!macro ForEachInstalledFolder _MACRO\n${folders}!macroend\n")
 endif()

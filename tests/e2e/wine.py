@@ -56,7 +56,7 @@ def registry(key, env=None, view=64):
         return None
     values = {}
     for line in out.splitlines():
-        parts = line.strip().split("    ")
+        parts = line.strip("\r\n").lstrip().split("    ")
         if len(parts) == 3 and parts[1].startswith("REG_"):
             values[parts[0]] = parts[2]
     return values

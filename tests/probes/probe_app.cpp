@@ -53,6 +53,28 @@ long long StackReserve() {
   return static_cast<long long>(high - low);
 }
 
+// A running application, for tests of what may not change under it: with
+// PROBE_HOLD set, the entry point returns only once that file exists (a
+// minute at most), holding the mutex named by PROBE_MUTEX, if any, till then.
+void KeepRunning() {
+  wchar_t release[1024];
+  if (GetEnvironmentVariableW(L"PROBE_HOLD", release, 1024) == 0) {
+    return;
+  }
+  wchar_t name[256];
+  const HANDLE mutex = GetEnvironmentVariableW(L"PROBE_MUTEX", name, 256) != 0
+                           ? CreateMutexW(nullptr, TRUE, name)
+                           : nullptr;
+  probe::Append("{\"event\":\"holding\"}");
+  for (int i = 0;
+       i < 600 && GetFileAttributesW(release) == INVALID_FILE_ATTRIBUTES; ++i) {
+    Sleep(100);
+  }
+  if (mutex != nullptr) {
+    CloseHandle(mutex);
+  }
+}
+
 [[maybe_unused]] void Entry(const char* name, wchar_t** argv, int argc,
                             int useAvx) {
   std::string line = "{\"event\":\"entry\",\"entry\":\"";
@@ -87,6 +109,7 @@ long long StackReserve() {
   line += ",\"apartmentAfterOwn\":" + Apartment();
 #endif
   probe::Append(line + "}");
+  KeepRunning();
 }
 
 }  // namespace
