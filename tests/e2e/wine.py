@@ -51,8 +51,11 @@ def run_plain(command, env=None, timeout=300):
 def registry(key, env=None, view=64):
     """The values of a registry key in the given view, {name: data}, or None
     when the key does not exist. The unnamed value is "(Default)"."""
-    status, out, _ = run(["reg", "query", key, f"/reg:{view}"], env=env)
+    status, out, err = run(["reg", "query", key, f"/reg:{view}"], env=env)
     if status != 0:
+        # Anything but a missing key is the harness's failure, not an answer.
+        if "Unable to find the specified registry key" not in out + err:
+            raise RuntimeError(f"reg query {key}: {status}\n{out}{err}")
         return None
     values = {}
     for line in out.splitlines():
