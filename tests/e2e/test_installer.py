@@ -74,8 +74,11 @@ def snapshot(*folders):
     for folder in folders:
         for name in tree(folder) if os.path.exists(folder) else []:
             path = os.path.join(folder, name)
-            files[path] = None if name.endswith("/") else hashlib.sha256(
-                open(path, "rb").read()).hexdigest()
+            if name.endswith("/"):
+                files[path] = None
+            else:
+                with open(path, "rb") as f:
+                    files[path] = hashlib.sha256(f.read()).hexdigest()
     keys = [UNINSTALL_KEY, APP_PATHS_KEY, USER_UNINSTALL_KEY,
             CLASSES + "\\Tolvarin.Image\\shell\\open\\command",
             CLASSES + "\\.jpg\\OpenWithProgids"]
@@ -166,8 +169,10 @@ class Installer(unittest.TestCase):
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         for _ in range(300):
-            if os.path.exists(record) and "holding" in open(record).read():
-                break
+            if os.path.exists(record):
+                with open(record, encoding="utf-8") as f:
+                    if "holding" in f.read():
+                        break
             time.sleep(0.1)
 
         def end():
@@ -411,6 +416,36 @@ class Installer(unittest.TestCase):
         self.assertEqual(snapshot(PROGRAM_FILES), before)
         self.uninstall(DEFAULT_FOLDER)
         self.assertNothingLeft(DEFAULT_FOLDER)
+
+    def test_a_full_disk_leaves_the_previous_state(self):
+        """The disk fills up half-way through a first installation, and
+        through an upgrade, which needs room for a second copy beside the
+        first: both fail with nothing changed."""
+        disk = os.path.join(DRIVE_C, "Small Disk")
+        os.makedirs(disk)
+        self.addCleanup(os.rmdir, disk)
+
+        def mount(size, *options):
+            return subprocess.run(
+                ["mount", "-t", "tmpfs", "-o", ",".join(options + (size,)),
+                 "tolvarin-test", disk], stderr=subprocess.DEVNULL,
+                check=False).returncode == 0
+        if not mount("size=640k"):
+            self.skipTest("making a small disk needs the right to mount")
+        self.addCleanup(subprocess.run, ["umount", disk], check=True)
+        folder = os.path.join(disk, "Tolvarin")
+
+        before = snapshot(disk)
+        self.install(folder=on_drive_c(folder), status=FAILED)
+        self.assertEqual(snapshot(disk), before)
+
+        self.assertTrue(mount("size=1800k", "remount"))
+        self.install(folder=on_drive_c(folder))
+        installed = snapshot(disk)
+        self.install(status=FAILED)
+        self.assertEqual(snapshot(disk), installed)
+        self.uninstall(folder)
+        self.assertNothingLeft(folder)
 
     def test_current_user_installation(self):
         self.addCleanup(shutil.rmtree, USER_FOLDER, True)
