@@ -29,6 +29,8 @@ list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/image/icon/tolvarin.ico)
 set(CPACK_TOLVARIN_EXE ${LAUNCHER_EXE_NAME}.exe)
 set(CPACK_TOLVARIN_DESCRIPTION "${LAUNCHER_FILE_DESCRIPTION} installer")
+# What Default Apps shows under the program's name.
+set(CPACK_TOLVARIN_APP_DESCRIPTION "${LAUNCHER_FILE_DESCRIPTION}")
 set(CPACK_TOLVARIN_COPYRIGHT "${LAUNCHER_LEGAL_COPYRIGHT}")
 # makensis runs the signing command through the shell, with the file for %1.
 set(CPACK_TOLVARIN_SIGN_COMMAND "")

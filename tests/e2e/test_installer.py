@@ -232,6 +232,10 @@ class Installer(unittest.TestCase):
                     "HKLM\\Software\\Tolvarin\\Capabilities\\FileAssociations",
                     ENV)["." + extension], progid)
         self.assertEqual(wine.registry(
+            "HKLM\\Software\\Tolvarin\\Capabilities", ENV),
+            {"ApplicationName": "Tolvarin",
+             "ApplicationDescription": "Tolvarin photo application"})
+        self.assertEqual(wine.registry(
             "HKLM\\Software\\RegisteredApplications", ENV)["Tolvarin"],
             "Software\\Tolvarin\\Capabilities")
         self.assertIn(".cr3", wine.registry(
