@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake make g++ libgtest-dev          # host build and unit tests
-  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # the Windows executable
+  clang-19 lld-19 llvm-19              # the Windows images, their PDBs, symbols
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # its runtime; the GCC build
   g++-mingw-w64-i686                   # 32-bit DLLs for wrong-architecture cases
   wine wine64                          # runs the executable
   qemu-user                            # emulated processors for the AVX probe

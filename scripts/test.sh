@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: host unit tests under AddressSanitizer
 # and UBSan, the AVX probe on emulated processors, the executable image, the
-# end-to-end suite under Wine, and the style and static-analysis checks.
+# end-to-end suite under Wine (the launcher's suites also on the GCC build),
+# and the style and static-analysis checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,3 +16,8 @@ ctest --preset host --parallel "$jobs"
 cmake --preset windows
 cmake --build --preset windows --parallel "$jobs"
 ctest --preset windows
+
+# The same code through MinGW-w64 GCC and GNU ld: the launcher's own suites.
+cmake --preset windows-gcc
+cmake --build --preset windows-gcc --parallel "$jobs"
+ctest --preset windows-gcc

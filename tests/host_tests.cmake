@@ -36,7 +36,8 @@ endforeach()
 file(GLOB_RECURSE CXX_FILES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/launcher/*.cpp ${PROJECT_SOURCE_DIR}/launcher/*.h
   ${PROJECT_SOURCE_DIR}/sample/*.cpp ${PROJECT_SOURCE_DIR}/sample/*.h
-  ${PROJECT_SOURCE_DIR}/sdk/*.h
+  ${PROJECT_SOURCE_DIR}/sdk/*.h ${PROJECT_SOURCE_DIR}/image/*.cpp
+  ${PROJECT_SOURCE_DIR}/bench/*.cpp
   ${PROJECT_SOURCE_DIR}/tests/*.cpp ${PROJECT_SOURCE_DIR}/tests/*.h)
 find_program(CLANG_FORMAT clang-format REQUIRED)
 find_program(CLANG_TIDY clang-tidy REQUIRED)
@@ -59,5 +60,6 @@ add_test(NAME cppcheck
     -I ${PROJECT_SOURCE_DIR}/sample
     -I ${PROJECT_SOURCE_DIR}/tests/probes -I ${PROJECT_SOURCE_DIR}/tests/stand_in
     ${PROJECT_SOURCE_DIR}/launcher ${PROJECT_SOURCE_DIR}/sample
+    ${PROJECT_SOURCE_DIR}/image ${PROJECT_SOURCE_DIR}/bench
     ${PROJECT_SOURCE_DIR}/tests/probes ${PROJECT_SOURCE_DIR}/tests/stand_in
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
