@@ -18,10 +18,40 @@ set(CPACK_PACKAGE_INSTALL_DIRECTORY ${PROJECT_NAME})
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY ${PROJECT_NAME})
 
 find_program(TOLVARIN_PYTHON python3 HINTS /usr/bin REQUIRED)
+
+# THIRD-PARTY-NOTICES.txt in the installation: what the linker put into the
+# shipped images from the toolchain, read from their link maps, with the
+# version and copyright file of the Debian package each part came from.
+set(notices ${CMAKE_BINARY_DIR}/THIRD-PARTY-NOTICES.txt)
+set(TOLVARIN_COMPONENTS ${CMAKE_BINARY_DIR}/release/components.json)
+get_property(maps GLOBAL PROPERTY TOLVARIN_LINK_MAPS)
+get_property(mapped GLOBAL PROPERTY TOLVARIN_MAPPED_TARGETS)
+set(compiler ${CMAKE_CXX_COMPILER})
+if(CMAKE_CXX_COMPILER_TARGET)
+  list(APPEND compiler --target=${CMAKE_CXX_COMPILER_TARGET})
+endif()
+add_custom_command(OUTPUT ${notices} ${TOLVARIN_COMPONENTS}
+  COMMAND ${TOLVARIN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/notices.py
+    ${notices} ${TOLVARIN_COMPONENTS} ${compiler} -- ${maps}
+  DEPENDS ${mapped} ${CMAKE_CURRENT_LIST_DIR}/notices.py
+  COMMENT "Listing the third-party components of the shipped images"
+  VERBATIM)
+add_custom_target(notices ALL DEPENDS ${notices})
+install(FILES ${notices} DESTINATION .)
+set(CPACK_TOLVARIN_COMPONENTS ${TOLVARIN_COMPONENTS})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/stage.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/zip.cmake)
 set(CPACK_TOLVARIN_SOURCE_TIME ${TOLVARIN_SOURCE_TIME})
 set(CPACK_TOLVARIN_PYTHON ${TOLVARIN_PYTHON})
+# Each shipped image, as installed, with the PDB the build wrote for it; only
+# the clang and lld build writes PDBs.
+set(CPACK_TOLVARIN_SYMBOLS "")
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  set(CPACK_TOLVARIN_SYMBOLS
+    "${LAUNCHER_EXE_NAME}.exe=${CMAKE_BINARY_DIR}/${LAUNCHER_EXE_NAME}.pdb"
+    "Library/TOLVARIN64.dll=${CMAKE_BINARY_DIR}/sample/TOLVARIN64.pdb"
+    "Library/TOLVARIN64avx.dll=${CMAKE_BINARY_DIR}/sample/TOLVARIN64avx.pdb")
+endif()
 
 # The installer, from release/NSIS.template.in, which CPack finds on the
 # module path. The CPACK_TOLVARIN_* values are that template's own.

@@ -47,12 +47,14 @@ endfunction()
 
 tolvarin_source_time(TOLVARIN_SOURCE_TIME)
 
-# GNU ld writes SOURCE_DATE_EPOCH, when it is set, as the PE time stamp
-# instead of the time of the link. Crash tools match images by it, so it is
-# the source time, never zero. Every link of the build runs with it.
+# GNU ld and lld write SOURCE_DATE_EPOCH, when it is set, as the PE time
+# stamp instead of the time of the link. Crash tools match images by it, so it
+# is the source time, never zero. Every link of the build runs with it, and
+# without LIBRARY_PATH, which lld would write into the PDB.
 foreach(language IN ITEMS C CXX)
   set(CMAKE_${language}_LINKER_LAUNCHER
-    ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${TOLVARIN_SOURCE_TIME})
+    ${CMAKE_COMMAND} -E env --unset=LIBRARY_PATH
+    SOURCE_DATE_EPOCH=${TOLVARIN_SOURCE_TIME})
 endforeach()
 
 # Signing. With a PEM certificate chain and its PEM private key, the build

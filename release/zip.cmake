@@ -8,4 +8,25 @@ if(CPACK_GENERATOR STREQUAL "ZIP")
       "${CPACK_TEMPORARY_INSTALL_DIRECTORY}" "${CPACK_PACKAGE_FILES}"
       "${CPACK_TOLVARIN_SOURCE_TIME}"
     COMMAND_ERROR_IS_FATAL ANY)
+
+  # Beside it, the software bill of materials of what it holds.
+  execute_process(
+    COMMAND "${CPACK_TOLVARIN_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/write_sbom.py"
+      "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.spdx.json"
+      "${CPACK_TOLVARIN_SOURCE_TIME}" "${CPACK_TEMPORARY_INSTALL_DIRECTORY}"
+      "${CPACK_TOLVARIN_COMPONENTS}" "${CPACK_PACKAGE_NAME}"
+      "${CPACK_PACKAGE_VERSION}" "${CPACK_PACKAGE_VENDOR}"
+    COMMAND_ERROR_IS_FATAL ANY)
+
+  # And the symbols archive: the shipped images and their PDBs in the
+  # layout of a symbol store. Not part of the ZIP or the installer.
+  if(CPACK_TOLVARIN_SYMBOLS)
+    execute_process(
+      COMMAND "${CPACK_TOLVARIN_PYTHON}"
+        "${CMAKE_CURRENT_LIST_DIR}/write_symbols.py"
+        "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}-symbols.zip"
+        "${CPACK_TOLVARIN_SOURCE_TIME}" "${CPACK_TEMPORARY_INSTALL_DIRECTORY}"
+        ${CPACK_TOLVARIN_SYMBOLS}
+      COMMAND_ERROR_IS_FATAL ANY)
+  endif()
 endif()

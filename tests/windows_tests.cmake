@@ -65,8 +65,14 @@ add_e2e_test(test_launcher)
 add_test(NAME image
   COMMAND ${PYTHON} -m unittest -v test_image
   WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/image)
+set(LAUNCHER_PDB "")
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  set(LAUNCHER_PDB "$<TARGET_FILE_DIR:launcher>/${LAUNCHER_EXE_NAME}.pdb")
+endif()
 set_tests_properties(image PROPERTIES ENVIRONMENT
-  "LAUNCHER_EXE=$<TARGET_FILE:launcher>;SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  "LAUNCHER_EXE=$<TARGET_FILE:launcher>;SOURCE_DIR=${PROJECT_SOURCE_DIR};\
+LAUNCHER_PDB=${LAUNCHER_PDB};\
+PROCESS_MITIGATIONS=$<BOOL:${TOLVARIN_PROCESS_MITIGATIONS}>")
 
 # Variants for the fault matrix.
 add_probe(probe_refuse_attach SOURCE ${APP} DEFINES PROBE_REFUSE_ATTACH=1)

@@ -43,7 +43,7 @@ FAILED, BAD_FOLDER, IN_USE, FOREIGN, BUSY, OTHER_SCOPE = 2, 3, 4, 5, 6, 7
 
 # What the installer lays out besides its uninstaller: the ZIP's entries.
 LAYOUT = ["Library/", "Library/TOLVARIN64.dll", "Library/TOLVARIN64avx.dll",
-          "Library/x64/", "Tolvarin.exe"]
+          "Library/x64/", "THIRD-PARTY-NOTICES.txt", "Tolvarin.exe"]
 
 
 def load_release():

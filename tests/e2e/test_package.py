@@ -23,7 +23,7 @@ class Package(unittest.TestCase):
                  os.path.join(BUILD_DIR, "CPackConfig.cmake")],
                 cwd=BUILD_DIR, stdout=log, stderr=log, check=True)
         archives = [name for name in os.listdir(self.work)
-                    if name.endswith(".zip")]
+                    if name.endswith("-win64.zip")]
         self.assertEqual(len(archives), 1, os.listdir(self.work))
         self.archive = os.path.join(self.work, archives[0])
 
@@ -33,7 +33,7 @@ class Package(unittest.TestCase):
             names = archive.namelist()
         self.assertEqual(names, ["Library/", "Library/TOLVARIN64.dll",
                                  "Library/TOLVARIN64avx.dll", "Library/x64/",
-                                 "Tolvarin.exe"])
+                                 "THIRD-PARTY-NOTICES.txt", "Tolvarin.exe"])
 
     def test_unpacked_it_runs_the_sample_application(self):
         root = os.path.join(self.work, "unpacked")

@@ -62,7 +62,7 @@ class Sdk(unittest.TestCase):
         self.assertEqual(status, 0, out)
         self.assertEqual(files_under(prefix), [
             "Library/TOLVARIN64.dll", "Library/TOLVARIN64avx.dll",
-            "Tolvarin.exe"])
+            "THIRD-PARTY-NOTICES.txt", "Tolvarin.exe"])
 
     def test_library_built_against_the_sdk_runs_under_the_launcher(self):
         status, out = self.configure("consumer")

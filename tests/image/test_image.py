@@ -1,18 +1,24 @@
 """The built launcher executable, read back with pefile: every header
 setting, the exact resource tree, the manifest, the icon and the version
-record, and the import table."""
+record, the import table, the record of its PDB, and with the process
+mitigations the load configuration and the CET mark."""
 import os
+import re
 import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import uuid
 import xml.etree.ElementTree as ElementTree
 
 import pefile
 
 EXE = os.environ["LAUNCHER_EXE"]
 SOURCE_DIR = os.environ["SOURCE_DIR"]
+# The PDB beside the executable; empty for a build that writes none (GCC).
+PDB = os.environ["LAUNCHER_PDB"]
+MITIGATIONS = os.environ["PROCESS_MITIGATIONS"] == "1"
 ICO = os.path.join(SOURCE_DIR, "image", "icon", "tolvarin.ico")
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
@@ -55,7 +61,9 @@ class Header(unittest.TestCase):
                           header.MinorSubsystemVersion), (6, 0))
         self.assertEqual((header.MajorOperatingSystemVersion,
                           header.MinorOperatingSystemVersion), (6, 0))
-        self.assertEqual(header.DllCharacteristics, 0x8160)
+        # Control Flow Guard (0x4000) only with the mitigations.
+        self.assertEqual(header.DllCharacteristics,
+                         0xC160 if MITIGATIONS else 0x8160)
         self.assertEqual(header.SizeOfStackReserve, 0x400000)
         self.assertEqual(header.SizeOfStackCommit, 0x10000)
         self.assertEqual(header.SizeOfHeapReserve, 0x100000)
@@ -78,10 +86,82 @@ class Header(unittest.TestCase):
                                 for entry in pe.DIRECTORY_ENTRY_IMPORT),
                          ["kernel32.dll", "msvcrt.dll", "ole32.dll"])
 
-    def test_no_debug_sections(self):
-        names = [s.Name.rstrip(b"\0").decode() for s in load().sections]
+    def test_symbols_only_in_the_pdb(self):
+        """No DWARF and no symbol table in the image; its debug directory
+        names the PDB by file name alone, with the PDB's own GUID and age,
+        and holds the CET mark only with the mitigations."""
+        pe = load()
+        names = [s.Name.rstrip(b"\0").decode() for s in pe.sections]
         self.assertEqual([n for n in names if n.startswith(".debug")], [])
-        self.assertEqual(load().OPTIONAL_HEADER.DATA_DIRECTORY[6].Size, 0)
+        self.assertEqual(pe.FILE_HEADER.PointerToSymbolTable, 0)
+        got = []
+        for entry in getattr(pe, "DIRECTORY_ENTRY_DEBUG", []):
+            data = pe.get_data(entry.struct.AddressOfRawData,
+                               entry.struct.SizeOfData)
+            if entry.struct.Type == 2:  # CodeView: RSDS, GUID, age, name
+                self.assertEqual(data[:4], b"RSDS")
+                guid = str(uuid.UUID(bytes_le=data[4:20])).upper()
+                age = struct.unpack_from("<I", data, 20)[0]
+                got.append((2, (data[24:].rstrip(b"\0").decode(), guid, age)))
+            else:
+                got.append((entry.struct.Type,
+                            struct.unpack_from("<I", data)[0]))
+        expected = []
+        if PDB:
+            summary = subprocess.run(
+                ["llvm-pdbutil-19", "dump", "-summary", PDB],
+                capture_output=True, text=True, check=True).stdout
+            guid = re.search(r"GUID: \{([0-9A-F-]+)\}", summary).group(1)
+            age = int(re.search(r"Age: (\d+)", summary).group(1))
+            expected.append((2, (os.path.basename(PDB), guid, age)))
+        if MITIGATIONS:
+            expected.append((20, 1))  # extended characteristics: CET_COMPAT
+        self.assertEqual(got, expected)
+
+    def test_load_configuration(self):
+        """With the mitigations, the load configuration that the loader
+        reads Control Flow Guard from, read at the documented offsets of
+        IMAGE_LOAD_CONFIG_DIRECTORY64; without them, none."""
+        pe = load()
+        directory = pe.OPTIONAL_HEADER.DATA_DIRECTORY[10]
+        if not MITIGATIONS:
+            self.assertEqual(directory.Size, 0)
+            return
+        self.assertEqual(directory.Size, 0x140)
+        config = pe.get_data(directory.VirtualAddress, 0x140)
+        self.assertEqual(struct.unpack_from("<I", config, 0)[0], 0x140)
+        check, dispatch, table, count = struct.unpack_from("<4Q", config,
+                                                           0x70)
+        flags = struct.unpack_from("<I", config, 0x90)[0]
+        # Instrumented, with a function table and a (long jump) target table.
+        self.assertEqual(flags & 0x0FFFFFFF, 0x10500)
+        base = pe.OPTIONAL_HEADER.ImageBase
+        stride = 4 + (flags >> 28)
+        data = pe.get_data(table - base, count * stride)
+        targets = [struct.unpack_from("<I", data, i * stride)[0]
+                   for i in range(count)]
+        self.assertEqual(targets, sorted(set(targets)))
+        self.assertIn(procedure_rva(pe, "wWinMain"), targets)
+        # The loader writes its routines into these two slots; they must
+        # be read-only, and until then lead into code.
+        for slot in (check, dispatch):
+            section = pe.get_section_by_rva(slot - base)
+            self.assertFalse(section.Characteristics & 0x80000000)  # write
+            routine = struct.unpack("<Q", pe.get_data(slot - base, 8))[0]
+            self.assertTrue(pe.get_section_by_rva(
+                routine - base).Characteristics & 0x20000000)  # code
+
+
+def procedure_rva(pe, name):
+    """Where the PDB says a function starts: section:offset, as an RVA."""
+    symbols = subprocess.run(["llvm-pdbutil-19", "dump", "-symbols", PDB],
+                             capture_output=True, text=True,
+                             check=True).stdout
+    found = re.search(r"S_GPROC32 \[[^]]*\] `" + name +
+                      r"`\s+parent = \d+, end = \d+, addr = (\d+):(\d+)",
+                      symbols)
+    section, offset = int(found.group(1)), int(found.group(2))
+    return pe.sections[section - 1].VirtualAddress + offset
 
 
 class Resources(unittest.TestCase):

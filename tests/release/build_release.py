@@ -7,6 +7,7 @@ release and installer tests:
             blanks in its names, on another file system where there is one
             (/dev/shm), later, in another time zone, locale and umask;
   unsigned  the launcher of clone one, built without a certificate;
+  guarded   clone one again with the process mitigations, signed;
   older     clone one's installer again, made to carry an older version;
   restamp   a later commit in clone one, and the unsigned build built again.
 
@@ -35,7 +36,9 @@ def shipped_files(version):
             "TOLVARIN64.dll": "sample/TOLVARIN64.dll",
             "TOLVARIN64avx.dll": "sample/TOLVARIN64avx.dll",
             package + ".zip": f"package/{package}.zip",
-            package + ".exe": f"package/{package}.exe"}
+            package + ".exe": f"package/{package}.exe",
+            package + "-symbols.zip": f"package/{package}-symbols.zip",
+            package + ".spdx.json": f"package/{package}.spdx.json"}
 
 
 class Builder:
@@ -192,6 +195,15 @@ def main(source, out_dir, version):
     os.makedirs(unsigned)
     shutil.copy2(os.path.join(unsigned_build, "Tolvarin.exe"), unsigned)
 
+    # Guarded: Control Flow Guard and the CET mark, the vendor's option.
+    guarded_build = os.path.join(one_src, "build", "guarded")
+    builder.run("guarded", ["cmake", "--preset", "release", "-B",
+                            guarded_build,
+                            "-DTOLVARIN_PROCESS_MITIGATIONS=ON"] + signing,
+                one_src, base_env)
+    builder.run("guarded", ["cmake", "--build", guarded_build, "--parallel",
+                            str(os.cpu_count() or 2)], one_src, base_env)
+
     # Older: the same installer made to carry an older version.
     older = os.path.join(out_dir, "older")
     builder.run("older", ["cpack", "-G", "NSIS", "-B", older, "-D",
@@ -222,6 +234,7 @@ def main(source, out_dir, version):
         "two": {"source": two_src, "build": two_build,
                 "shipped": two_shipped},
         "unsigned_launcher": os.path.join(unsigned, "Tolvarin.exe"),
+        "guarded": guarded_build,
         "older_installer": os.path.join(older, package + ".exe"),
         "older_version": OLDER_VERSION,
         "restamped": {"launcher": os.path.join(unsigned_build,

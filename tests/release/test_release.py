@@ -1,10 +1,14 @@
 """The release builds of build_release.py: the same bytes from both builds,
-the commit's time in every linked image, no build path in anything shipped,
-signatures that verify and change nothing else, an installer that carries
-the program icon and its own version record, and a release build that
-builds only what ships."""
+symbols included, the commit's time in every linked image, no build path in
+anything shipped or in the symbols, symbols that resolve the launcher's
+code, signatures that verify and change nothing else, the image checks on
+the default and the guarded launcher, an installer that carries the program
+icon and its own version record, and a release build that builds only what
+ships."""
+import hashlib
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -39,6 +43,11 @@ def read(path):
         return f.read()
 
 
+def pdbutil(what, pdb):
+    return subprocess.run(["llvm-pdbutil-19", "dump", what, pdb],
+                          capture_output=True, text=True, check=True).stdout
+
+
 def osslsigncode(*arguments):
     return subprocess.run(["osslsigncode"] + list(arguments),
                           capture_output=True, text=True, check=False)
@@ -52,8 +61,11 @@ class Release(unittest.TestCase):
         cls.one = cls.release["one"]
         cls.two = cls.release["two"]
         cls.package = f"Tolvarin-{cls.release['version']}-win64"
+        cls.symbols = cls.package + "-symbols.zip"
+        cls.sbom = cls.package + ".spdx.json"
         cls.shipped = list(LINKED) + [cls.package + ".zip",
-                                      cls.package + ".exe"]
+                                      cls.package + ".exe", cls.symbols,
+                                      cls.sbom]
 
     def shipped_path(self, build, name):
         return os.path.join(build["shipped"], name)
@@ -86,13 +98,69 @@ class Release(unittest.TestCase):
             p.encode("utf-16-le") for p in paths}
         contents = {name: read(self.shipped_path(self.one, name))
                     for name in self.shipped}
-        with zipfile.ZipFile(self.shipped_path(self.one,
-                                               self.package + ".zip")) as z:
-            contents.update({f"zip:{info.filename}": z.read(info)
-                             for info in z.infolist()})
+        for archive in (self.package + ".zip", self.symbols):
+            with zipfile.ZipFile(self.shipped_path(self.one, archive)) as z:
+                contents.update({f"{archive}:{info.filename}": z.read(info)
+                                 for info in z.infolist()})
         for name, data in contents.items():
             for needle in needles:
                 self.assertNotIn(needle, data, name)
+
+    def test_notices_and_bill_of_materials_cover_what_is_linked(self):
+        """Every toolchain file that a shipped image's PDB lists among its
+        modules comes from a package that THIRD-PARTY-NOTICES.txt names with
+        its version, and that the bill of materials links the image to; the
+        bill's checksums are those of the shipped files."""
+        with zipfile.ZipFile(self.shipped_path(self.one,
+                                               self.package + ".zip")) as z:
+            installed = {info.filename: z.read(info) for info in z.infolist()
+                         if not info.is_dir()}
+        notices = installed["THIRD-PARTY-NOTICES.txt"].decode()
+        with open(self.shipped_path(self.one, self.sbom),
+                  encoding="utf-8") as f:
+            sbom = json.load(f)
+        self.assertEqual(sbom["spdxVersion"], "SPDX-2.3")
+        self.assertEqual(
+            {entry["fileName"][2:]: entry["checksums"][1]["checksumValue"]
+             for entry in sbom["files"]},
+            {name: hashlib.sha256(data).hexdigest()
+             for name, data in installed.items()})
+        names = {e["SPDXID"]: e.get("fileName", e.get("name"))
+                 for e in sbom["files"] + sbom["packages"]}
+        versions = {p["name"]: p["versionInfo"] for p in sbom["packages"]}
+        links = {(os.path.basename(names[r["spdxElementId"]]),
+                  names[r["relatedSpdxElement"]])
+                 for r in sbom["relationships"]
+                 if r["relationshipType"] == "STATIC_LINK"}
+
+        with tempfile.TemporaryDirectory() as store:
+            with zipfile.ZipFile(self.shipped_path(self.one,
+                                                   self.symbols)) as z:
+                z.extractall(store)
+            for image in LINKED:
+                pdb_name = os.path.splitext(image)[0] + ".pdb"
+                [key] = os.listdir(os.path.join(store, pdb_name))
+                modules = pdbutil("-modules", os.path.join(store, pdb_name,
+                                                          key, pdb_name))
+                linked = {m for m in re.findall(r"Obj: `([^`]+)`", modules)
+                          if m.startswith("/")}
+                self.assertTrue(linked, image)
+                for path in sorted(linked):
+                    package = subprocess.run(
+                        ["dpkg-query", "-S", os.path.realpath(path)],
+                        capture_output=True, text=True,
+                        check=True).stdout.split(":")[0]
+                    version = subprocess.run(
+                        ["dpkg-query", "-W", "-f", "${Version}", package],
+                        capture_output=True, text=True,
+                        check=True).stdout
+                    with self.subTest(image=image, file=path):
+                        entry = re.search(
+                            rf"\r\n{re.escape(package)} {re.escape(version)}"
+                            rf"\r\n  Linked into: .*{image}", notices)
+                        self.assertTrue(entry, "no notice entry")
+                        self.assertEqual(versions[package], version)
+                        self.assertIn((image, package), links)
 
     def test_signatures_verify(self):
         ca = self.release["keys"]["ca"]
@@ -127,14 +195,72 @@ class Release(unittest.TestCase):
             offset = first_difference(read(stripped), unsigned)
             self.assertIsNone(offset, f"differs from offset {offset}")
 
-    def test_the_signed_launcher_passes_the_image_checks(self):
-        env = dict(os.environ, SOURCE_DIR=SOURCE_DIR,
-                   LAUNCHER_EXE=self.shipped_path(self.one, "Tolvarin.exe"))
-        result = subprocess.run(
-            [sys.executable, "-m", "unittest", "test_image"],
-            cwd=os.path.join(SOURCE_DIR, "tests", "image"), env=env,
-            capture_output=True, text=True, check=False)
-        self.assertEqual(result.returncode, 0, result.stderr[-3000:])
+    def test_the_signed_launchers_pass_the_image_checks(self):
+        """The shipped launcher, and the one built with the process
+        mitigations, whose sample libraries have Control Flow Guard too."""
+        guarded = self.release["guarded"]
+        table = [(self.shipped_path(self.one, "Tolvarin.exe"),
+                  os.path.join(self.one["build"], "Tolvarin.pdb"), "0"),
+                 (os.path.join(guarded, "Tolvarin.exe"),
+                  os.path.join(guarded, "Tolvarin.pdb"), "1")]
+        for exe, pdb, mitigations in table:
+            with self.subTest(mitigations=mitigations):
+                env = dict(os.environ, SOURCE_DIR=SOURCE_DIR, LAUNCHER_EXE=exe,
+                           LAUNCHER_PDB=pdb, PROCESS_MITIGATIONS=mitigations)
+                result = subprocess.run(
+                    [sys.executable, "-m", "unittest", "test_image"],
+                    cwd=os.path.join(SOURCE_DIR, "tests", "image"), env=env,
+                    capture_output=True, text=True, check=False)
+                self.assertEqual(result.returncode, 0, result.stderr[-3000:])
+        for name in ("TOLVARIN64.dll", "TOLVARIN64avx.dll"):
+            library = pefile.PE(os.path.join(guarded, "sample", name),
+                                fast_load=True)
+            self.assertTrue(library.OPTIONAL_HEADER.DllCharacteristics &
+                            0x4000, name)  # GUARD_CF
+
+    def test_the_symbols_archive_resolves_the_hand_off(self):
+        """Only from the symbols archive: both files under the keys a
+        debugger asks a symbol server for, and an address inside the hand-off
+        function resolved to its name and source line."""
+        exe = pefile.PE(self.shipped_path(self.one, "Tolvarin.exe"),
+                        fast_load=True)
+        with tempfile.TemporaryDirectory() as store:
+            with zipfile.ZipFile(self.shipped_path(self.one,
+                                                   self.symbols)) as z:
+                z.extractall(store)
+            image_key = (f"{exe.FILE_HEADER.TimeDateStamp:08X}"
+                         f"{exe.OPTIONAL_HEADER.SizeOfImage:x}")
+            stored_exe = os.path.join(store, "Tolvarin.exe", image_key,
+                                      "Tolvarin.exe")
+            self.assertEqual(read(stored_exe), read(self.shipped_path(
+                self.one, "Tolvarin.exe")))
+            [pdb_key] = os.listdir(os.path.join(store, "Tolvarin.pdb"))
+            pdb = os.path.join(store, "Tolvarin.pdb", pdb_key, "Tolvarin.pdb")
+            summary = pdbutil("-summary", pdb)
+            guid = re.search(r"GUID: \{([0-9A-F-]+)\}", summary).group(1)
+            age = int(re.search(r"Age: (\d+)", summary).group(1))
+            self.assertEqual(pdb_key, guid.replace("-", "") + f"{age:X}")
+
+            # The debugger's way: the image and its PDB side by side.
+            side = os.path.join(store, "side by side")
+            os.makedirs(side)
+            for path in (stored_exe, pdb):
+                os.replace(path, os.path.join(side, os.path.basename(path)))
+            pdb = os.path.join(side, "Tolvarin.pdb")
+            found = re.search(r"S_GPROC32 \[[^]]*\] `(\S*RunApplicationLibrary"
+                              r"\S*)`\s+parent = \d+, end = \d+, "
+                              r"addr = (\d+):(\d+), code size = (\d+)",
+                              pdbutil("-symbols", pdb))
+            section, offset, size = (int(found.group(i)) for i in (2, 3, 4))
+            address = (exe.OPTIONAL_HEADER.ImageBase + offset + size // 2 +
+                       exe.sections[section - 1].VirtualAddress)
+            result = subprocess.run(
+                ["llvm-symbolizer-19", "--obj",
+                 os.path.join(side, "Tolvarin.exe"), hex(address)],
+                capture_output=True, text=True, check=True)
+            self.assertRegex(result.stdout,
+                             r"RunApplicationLibrary.*\n"
+                             r"C:\\tolvarin\\launcher\\app_library\.cpp:\d+")
 
     def test_installer_is_64_bit_with_the_icon_and_its_version_record(self):
         installer = pefile.PE(self.shipped_path(self.one,
@@ -183,7 +309,8 @@ class Release(unittest.TestCase):
         self.assertEqual(built, ["Tolvarin.exe", "sample/TOLVARIN64.dll",
                                  "sample/TOLVARIN64avx.dll"])
         self.assertEqual(sorted(os.listdir(os.path.join(build, "package"))),
-                         [self.package + ".exe", self.package + ".zip",
+                         [self.symbols, self.package + ".exe",
+                          self.sbom, self.package + ".zip",
                           "_CPack_Packages"])
 
 
