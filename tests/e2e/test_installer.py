@@ -418,6 +418,18 @@ class Installer(unittest.TestCase):
         self.uninstall(orphan)
         self.assertFalse(os.path.exists(orphan))
         self.assertEqual(snapshot(PROGRAM_FILES), before)
+
+        # Half-way through an upgrade, with the new version in place, the
+        # old version's own uninstaller fails (reg.exe in its place exits 1
+        # on its arguments): both renames are undone.
+        uninstaller = os.path.join(DEFAULT_FOLDER, "Uninstall.exe")
+        kept = shutil.copy(uninstaller, self.sandbox)
+        shutil.copy(os.path.join(DRIVE_C, "windows", "system32", "reg.exe"),
+                    uninstaller)
+        before = snapshot(PROGRAM_FILES)
+        self.install(status=FAILED)
+        self.assertEqual(snapshot(PROGRAM_FILES), before)
+        shutil.copy(kept, uninstaller)
         self.uninstall(DEFAULT_FOLDER)
         self.assertNothingLeft(DEFAULT_FOLDER)
 
