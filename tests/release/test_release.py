@@ -80,7 +80,9 @@ class Release(unittest.TestCase):
                     offset, f"{name} differs from offset {offset} "
                     f"(sizes {len(one)} and {len(two)})")
 
-    def test_linked_images_carry_the_commit_time(self):
+    def test_linked_images_carry_the_commit_time_and_no_symbols(self):
+        """The commit's time as the PE time stamp; no DWARF and no symbol
+        table, which live in the PDBs."""
         restamped = self.release["restamped"]
         table = [(self.shipped_path(self.one, name),
                   self.release["commit_time"]) for name in LINKED]
@@ -90,6 +92,9 @@ class Release(unittest.TestCase):
             with self.subTest(file=path):
                 pe = pefile.PE(path, fast_load=True)
                 self.assertEqual(pe.FILE_HEADER.TimeDateStamp, commit_time)
+                self.assertEqual(pe.FILE_HEADER.PointerToSymbolTable, 0)
+                self.assertFalse([s for s in pe.sections
+                                  if s.Name.startswith(b".debug")])
 
     def test_no_build_path_inside_anything_shipped(self):
         paths = {self.one["source"], self.one["build"], self.two["source"],
