@@ -479,6 +479,15 @@ class Installer(unittest.TestCase):
         self.assertIn('argv[2] = "my photo.jpg"', out)
         self.install(switches="/AllUsers", status=OTHER_SCOPE)
 
+        # An orphaned copy's uninstaller, in the scope of the registered
+        # installation, takes only its own files.
+        orphan = os.path.join(DRIVE_C, "Orphan")
+        shutil.copytree(USER_FOLDER, orphan)
+        before = snapshot(USER_FOLDER)
+        self.uninstall(orphan)
+        self.assertFalse(os.path.exists(orphan))
+        self.assertEqual(snapshot(USER_FOLDER), before)
+
         self.uninstall(USER_FOLDER)
         self.assertFalse(os.path.exists(USER_FOLDER))
         for key in (USER_UNINSTALL_KEY, user_classes + "\\Tolvarin.Image",

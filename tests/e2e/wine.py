@@ -6,6 +6,7 @@ inherited pipes open, and a caller waiting on such a pipe would hang.
 import os
 import subprocess
 import tempfile
+import time
 
 
 def environment(extra=None):
@@ -48,14 +49,27 @@ def run_plain(command, env=None, timeout=300):
                               check=False).returncode
 
 
+def reg_query(key, env, *options):
+    """Runs reg query; returns (exit status, output). Wine now and then
+    fails to start reg.exe itself ("Application could not be started";
+    twice in about ten runs of the installer suite); that is tried again,
+    never taken for an answer."""
+    for _ in range(3):
+        status, out, err = run(["reg", "query", key] + list(options), env=env)
+        if "Application could not be started" not in out + err:
+            return status, out + err
+        time.sleep(1)
+    raise RuntimeError(f"reg query {key}: reg.exe did not start\n{out}{err}")
+
+
 def registry(key, env=None, view=64):
     """The values of a registry key in the given view, {name: data}, or None
     when the key does not exist. The unnamed value is "(Default)"."""
-    status, out, err = run(["reg", "query", key, f"/reg:{view}"], env=env)
+    status, out = reg_query(key, env, f"/reg:{view}")
     if status != 0:
         # Anything but a missing key is the harness's failure, not an answer.
-        if "Unable to find the specified registry key" not in out + err:
-            raise RuntimeError(f"reg query {key}: {status}\n{out}{err}")
+        if "Unable to find the specified registry key" not in out:
+            raise RuntimeError(f"reg query {key}: {status}\n{out}")
         return None
     values = {}
     for line in out.splitlines():
@@ -67,7 +81,7 @@ def registry(key, env=None, view=64):
 
 def subkeys(key, env=None):
     """The names of a registry key's subkeys."""
-    _, out, _ = run(["reg", "query", key], env=env)
+    _, out = reg_query(key, env)
     prefix = key.lower() + "\\"
     return [line.strip()[len(prefix):] for line in out.splitlines()
             if line.strip().lower().startswith(prefix)]
