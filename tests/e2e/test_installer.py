@@ -241,6 +241,17 @@ class Installer(unittest.TestCase):
         self.assertIn(".cr3", wine.registry(
             CLASSES + "\\Applications\\Tolvarin.exe\\SupportedTypes", ENV))
 
+    def assertOrphanLeavesAlone(self, folder):
+        """An orphaned copy of the installation in folder, whose uninstall
+        entry names folder: its uninstaller takes its own files and leaves
+        the registered installation (files, shortcut, keys) alone."""
+        orphan = os.path.join(DRIVE_C, "Orphan")
+        shutil.copytree(folder, orphan)
+        before = snapshot(folder)
+        self.uninstall(orphan)
+        self.assertFalse(os.path.exists(orphan))
+        self.assertEqual(snapshot(folder), before)
+
     def assertNothingLeft(self, folder, user_files=()):
         self.assertEqual(tree(folder) if os.path.exists(folder) else [],
                          sorted(user_files))
@@ -410,14 +421,7 @@ class Installer(unittest.TestCase):
                 self.assertEqual(snapshot(PROGRAM_FILES), before)
                 end()
 
-        # An orphaned copy's uninstaller takes its own files and leaves the
-        # registered installation alone.
-        orphan = os.path.join(tools, "Orphan")
-        shutil.copytree(DEFAULT_FOLDER, orphan)
-        before = snapshot(PROGRAM_FILES)
-        self.uninstall(orphan)
-        self.assertFalse(os.path.exists(orphan))
-        self.assertEqual(snapshot(PROGRAM_FILES), before)
+        self.assertOrphanLeavesAlone(DEFAULT_FOLDER)
 
         # Half-way through an upgrade, with the new version in place, the
         # old version's own uninstaller fails (reg.exe in its place exits 1
@@ -479,14 +483,7 @@ class Installer(unittest.TestCase):
         self.assertIn('argv[2] = "my photo.jpg"', out)
         self.install(switches="/AllUsers", status=OTHER_SCOPE)
 
-        # An orphaned copy's uninstaller, in the scope of the registered
-        # installation, takes only its own files.
-        orphan = os.path.join(DRIVE_C, "Orphan")
-        shutil.copytree(USER_FOLDER, orphan)
-        before = snapshot(USER_FOLDER)
-        self.uninstall(orphan)
-        self.assertFalse(os.path.exists(orphan))
-        self.assertEqual(snapshot(USER_FOLDER), before)
+        self.assertOrphanLeavesAlone(USER_FOLDER)
 
         self.uninstall(USER_FOLDER)
         self.assertFalse(os.path.exists(USER_FOLDER))
