@@ -53,9 +53,13 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     "Library/TOLVARIN64avx.dll=${CMAKE_BINARY_DIR}/sample/TOLVARIN64avx.pdb")
 endif()
 
-# The installer, from release/NSIS.template.in, which CPack finds on the
-# module path. The CPACK_TOLVARIN_* values are that template's own.
-list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR})
+# The installer, from release/installer/NSIS.template.in, which CPack finds
+# on the module path, and the files it includes from the same folder. The
+# CPACK_TOLVARIN_* values are that template's own. makensis's warnings are
+# errors, as the compilers' are.
+list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR}/installer)
+set(CPACK_TOLVARIN_INSTALLER_DIR ${CMAKE_CURRENT_LIST_DIR}/installer)
+set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS -WX)
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/image/icon/tolvarin.ico)
 set(CPACK_TOLVARIN_EXE ${LAUNCHER_EXE_NAME}.exe)
 set(CPACK_TOLVARIN_DESCRIPTION "${LAUNCHER_FILE_DESCRIPTION} installer")
@@ -71,23 +75,43 @@ if(CPACK_TOLVARIN_SIGN_COMMAND)
   string(APPEND CPACK_TOLVARIN_SIGN_COMMAND "-- \"%1\"")
 endif()
 
-# The photo types the installer offers Tolvarin for in "Open with": common
-# picture formats under the ProgID Tolvarin.Image, camera raw formats under
-# Tolvarin.Raw. It never makes itself their default program.
-set(TOLVARIN_IMAGE_TYPES jpg jpeg jpe jfif png tif tiff bmp gif webp heic heif
-  avif jxl)
-set(TOLVARIN_RAW_TYPES dng cr2 cr3 crw nef nrw arw srf sr2 orf rw2 raf pef srw
-  x3f 3fr iiq erf kdc mrw rwl)
+# The photo types the installer offers Tolvarin for in "Open with", from
+# their one list (release/file_types.json), as a macro per ProgID that
+# applies a given macro to each type.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/file_types.json file_types)
 set(types "")
 set(macro [[${_MACRO}]])
-foreach(kind IN ITEMS IMAGE RAW)
-  string(APPEND types "!macro ForEach${kind}Type _MACRO\n")
-  foreach(type IN LISTS TOLVARIN_${kind}_TYPES)
+foreach(kind IN ITEMS Image Raw)
+  string(TOUPPER ${kind} upper)
+  string(APPEND types "!macro ForEach${upper}Type _MACRO\n")
+  string(JSON count LENGTH "${file_types}" progids ${PROJECT_NAME}.${kind})
+  math(EXPR last "${count} - 1")
+  foreach(index RANGE ${last})
+    string(JSON type GET "${file_types}" progids ${PROJECT_NAME}.${kind}
+      ${index})
     string(APPEND types "  !insertmacro ${macro} ${type}\n")
   endforeach()
   string(APPEND types "!macroend\n")
 endforeach()
 file(WRITE ${CMAKE_BINARY_DIR}/release/file_types.nsh "${types}")
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY
+  CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/file_types.json)
 set(CPACK_TOLVARIN_FILE_TYPES ${CMAKE_BINARY_DIR}/release/file_types.nsh)
+
+# The exit codes of the installer and the uninstaller, from their one
+# definition (release/exit_codes.json), as NSIS defines EXIT_<NAME>.
+file(READ ${CMAKE_CURRENT_LIST_DIR}/exit_codes.json exit_codes)
+string(JSON count LENGTH "${exit_codes}" codes)
+set(defines "")
+math(EXPR last "${count} - 1")
+foreach(index RANGE ${last})
+  string(JSON name GET "${exit_codes}" codes ${index} name)
+  string(JSON code GET "${exit_codes}" codes ${index} code)
+  string(APPEND defines "!define EXIT_${name} ${code}\n")
+endforeach()
+set(CPACK_TOLVARIN_EXIT_CODES ${CMAKE_BINARY_DIR}/release/exit_codes.nsh)
+file(WRITE ${CPACK_TOLVARIN_EXIT_CODES} "${defines}")
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY
+  CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/exit_codes.json)
 
 include(CPack)
