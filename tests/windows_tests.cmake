@@ -26,10 +26,15 @@ add_probe(probe_satellite_only SOURCE ${APP} DEFINES PROBE_EXPORT_NORMAL=0)
 add_probe(probe_no_entry SOURCE ${APP}
   DEFINES PROBE_EXPORT_NORMAL=0 PROBE_EXPORT_SATELLITE=0)
 
-add_executable(spawn probes/spawn.cpp)
-target_compile_options(spawn PRIVATE -municode)
-target_link_options(spawn PRIVATE -municode ${PROBE_LINK})
-set_target_properties(spawn PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
+# Helpers the tests run under Wine: a program started with an exact command
+# line, and the registry read in one process.
+foreach(helper IN ITEMS spawn regdump)
+  add_executable(${helper} probes/${helper}.cpp)
+  target_compile_options(${helper} PRIVATE -municode)
+  target_link_options(${helper} PRIVATE -municode ${PROBE_LINK})
+  set_target_properties(${helper} PROPERTIES
+    RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
+endforeach()
 
 set(RELEASE_DIR ${CMAKE_BINARY_DIR}/release-test)
 set(E2E_ENV
@@ -116,6 +121,15 @@ add_test(NAME release
 set_tests_properties(release PROPERTIES FIXTURES_REQUIRED release
   ENVIRONMENT "RELEASE_DIR=${RELEASE_DIR};SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 
-add_e2e_test(test_installer)
-set_tests_properties(e2e_test_installer PROPERTIES
-  FIXTURES_REQUIRED "wine;release")
+# The installer suites, each in a prefix of its own cloned from one
+# template, so that they run side by side.
+add_test(NAME wine_template
+  COMMAND ${PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_prefix.py template)
+set_tests_properties(wine_template PROPERTIES FIXTURES_SETUP wine_template
+  ENVIRONMENT "${E2E_ENV}")
+foreach(module IN ITEMS test_installer test_installer_folders
+                       test_installer_in_use test_installer_faults)
+  add_e2e_test(${module})
+  set_tests_properties(e2e_${module} PROPERTIES
+    FIXTURES_REQUIRED "release;wine_template")
+endforeach()

@@ -1,6 +1,9 @@
-// Starts a program with an exact command line, the way a shell or Explorer
-// would with CreateProcessW, waits for it and exits with its exit status.
+// Starts a program with an exact command line, the way a shell, Explorer or
+// a deployment tool would with CreateProcessW, waits for it and exits with
+// its exit status.
 //   spawn.exe <program> <file holding the command line, UTF-8>
+// An empty program leaves it to CreateProcessW to take the program from the
+// command line, as tools that run a registered command do.
 // Exits 200 + n when it cannot do that itself.
 #include <windows.h>
 
@@ -47,7 +50,8 @@ int wmain(int argc, wchar_t** argv) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (CreateProcessW(argv[1], commandLine.data(), nullptr, nullptr, TRUE, 0,
+  const wchar_t* program = argv[1][0] == L'\0' ? nullptr : argv[1];
+  if (CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE, 0,
                      nullptr, nullptr, &startup, &process) == FALSE) {
     return 203;
   }

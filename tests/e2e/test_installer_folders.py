@@ -1,0 +1,142 @@
+"""The installation folder under Wine, however it is spelled: each spelling
+installs into the one folder Windows reads it as, registers that folder and
+uninstalls to nothing, or is refused with nothing changed; the length limit
+to the character; and folders that hold more than Tolvarin (another
+program's files, the user's empty folders) or are a link."""
+import os
+import shutil
+import unittest
+
+from installer import EXIT, InstallerTestCase, tree
+
+BAD_FOLDER, FOREIGN = EXIT["BAD_FOLDER"], EXIT["FOREIGN"]
+# The longest path the installer makes below its folder.
+LONGEST = len("\\Library\\TOLVARIN64avx.dll")
+
+
+def folder_of_length(length):
+    """A folder C:\\xxx...\\xxx of exactly length characters."""
+    parts, left = [], length - len("C:")
+    while left > 0:
+        size = min(50, left - 1)
+        if left - 1 - size == 1:  # no one-character remainder
+            size -= 1
+        parts.append("x" * size)
+        left -= size + 1
+    folder = "C:\\" + "\\".join(parts)
+    assert len(folder) == length, (len(folder), length)
+    return folder
+
+
+class Folders(InstallerTestCase):
+
+    def test_each_spelling_installs_into_the_folder_it_means(self):
+        """Installed where Windows reads the spelling, registered there, and
+        uninstalled to nothing by the registered command."""
+        photo = "C:\\Photo\\Tolvarin"
+        longest = folder_of_length(259 - LONGEST)
+        table = [
+            ("/D=C:\\Photo\\Tolvarin.", photo),
+            ("/D=C:\\Photo\\\\Tolvarin", photo),
+            ("/D=C:\\Photo/Tolvarin", photo),
+            ("/D=C:\\Photo\\.\\Setup\\..\\Tolvarin\\", photo),
+            ('"/D=C:\\Photo Tools\\Tolvarin"', "C:\\Photo Tools\\Tolvarin"),
+            ("/D=" + longest, longest),
+        ]
+        for switch, folder in table:
+            with self.subTest(switch):
+                host = self.prefix.host(folder)
+                self.install(switch)
+                self.assertInstalled(host)
+                self.assertEqual(self.uninstall(), host)
+                self.assertNothingLeft(host)
+        for made in ("Photo", "Photo Tools", longest[3:].split("\\")[0]):
+            shutil.rmtree(os.path.join(self.prefix.drive_c, made))
+
+    def test_unusable_folders_are_refused_with_nothing_changed(self):
+        self.install()
+        tools = os.path.join(self.prefix.drive_c, "Photo Tools")
+        os.makedirs(os.path.join(tools, "Other"))
+        with open(os.path.join(tools, "Other", "Uninstall.exe"), "w") as f:
+            f.write("another program's uninstaller\n")
+        with open(os.path.join(tools, "a file"), "w") as f:
+            f.write("not a folder\n")
+        table = [
+            ("relative", "/D=Tolvarin", BAD_FOLDER),
+            ("relative to a drive", "/D=C:Tolvarin", BAD_FOLDER),
+            ("relative to the root", "/D=\\Tolvarin", BAD_FOLDER),
+            ("empty", "/D=", BAD_FOLDER),
+            ("quoted after /D=", '/D="C:\\Photo Tools\\Tolvarin"', BAD_FOLDER),
+            ("a quote inside", '/D=C:\\Photo "Tools"\\Tolvarin', BAD_FOLDER),
+            ("a quoted argument unclosed", '"/D=C:\\Photo Tools', BAD_FOLDER),
+            ("a wildcard", "/D=C:\\Photo*\\Tolvarin", BAD_FOLDER),
+            ("a device", "/D=\\\\.\\C:\\Tolvarin", BAD_FOLDER),
+            ("a file", "/D=C:\\Photo Tools\\a file", BAD_FOLDER),
+            ("below a file", "/D=C:\\Photo Tools\\a file\\Tolvarin",
+             BAD_FOLDER),
+            ("a drive's root", "/D=C:\\", BAD_FOLDER),
+            ("one character too long",
+             "/D=" + folder_of_length(260 - LONGEST), BAD_FOLDER),
+            ("another program's files", "/D=C:\\Photo Tools\\Other", FOREIGN),
+            ("the other scope", "/CurrentUser", EXIT["OTHER_SCOPE"]),
+        ]
+        def state():
+            return (self.snapshot(self.all.folder, self.user.folder, tools),
+                    sorted(os.listdir(self.prefix.drive_c)))
+        before = state()
+        for name, switches, status in table:
+            with self.subTest(name):
+                self.install(switches, status=status)
+                self.assertEqual(state(), before)
+        self.uninstall()
+        shutil.rmtree(tools)
+
+    def test_a_folder_shared_with_another_program(self):
+        """Installing into a folder that holds another program, and
+        upgrading there, moves, renames or deletes nothing of it, empty
+        folders included; uninstalling leaves it as it was."""
+        tools = os.path.join(self.prefix.drive_c, "Tools")
+        for name in ("cache", "logs", "Library/Plugins"):
+            os.makedirs(os.path.join(tools, name))
+        for name in ("tool.exe", "Library/tool.dll"):
+            with open(os.path.join(tools, name), "w") as f:
+                f.write("another program's\n")
+        theirs = ["Library/Plugins/", "Library/tool.dll", "cache/", "logs/",
+                  "tool.exe"]
+        identity = {name: os.stat(os.path.join(tools, name)).st_ino
+                    for name in theirs}
+        self.install(folder="C:\\Tools")
+        self.install(installer=self.older)
+        self.install()
+        self.assertInstalled(tools, user_files=theirs)
+        self.assertEqual({name: os.stat(os.path.join(tools, name)).st_ino
+                          for name in theirs}, identity)
+        self.uninstall()
+        self.assertNothingLeft(tools, ["Library/"] + theirs)
+        shutil.rmtree(tools)
+
+    def test_a_folder_that_is_a_link(self):
+        """The folder stays the link it is, through an upgrade, and holds
+        the installation; uninstalling leaves the link and its target."""
+        target = os.path.join(self.prefix.drive_c, "Real", "Tolvarin")
+        link = os.path.join(self.prefix.drive_c, "Linked")
+        os.makedirs(target)
+        os.symlink(target, link)
+        self.install(folder="C:\\Linked", installer=self.older)
+        self.install()
+        self.assertTrue(os.path.islink(link))
+        self.assertInstalled(link)
+        status, out = self.prefix.run("C:\\Linked\\Tolvarin.exe", "/NOAVX")
+        self.assertEqual(status, 0, out)
+        self.uninstall()
+        # Windows removes the link itself when it is left empty, Wine the
+        # folder it points to: either way nothing of Tolvarin is left.
+        self.assertEqual(tree(target) if os.path.exists(target) else [], [])
+        self.assertNothingRegistered(self.all)
+        if os.path.islink(link):
+            os.remove(link)
+        shutil.rmtree(os.path.dirname(target))
+
+
+if __name__ == "__main__":
+    unittest.main()
