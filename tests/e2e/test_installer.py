@@ -20,6 +20,7 @@ class Installer(InstallerTestCase):
 
     def test_install_start_install_again_uninstall(self):
         folder = self.all.folder
+        self.addCleanup(shutil.rmtree, folder, True)  # the user's files
         classes = self.all.classes
         # Another program's .jpg: its default and its "Open with" value.
         for key, value in ((classes + "\\.jpg", ["/ve", "/d", "Other.jpg"]),
@@ -102,9 +103,9 @@ class Installer(InstallerTestCase):
         self.assertInstalled(folder, user_files=user_files)
 
         self.uninstall()
-        self.assertNothingLeft(folder, ["Library/"] + user_files)
+        self.assertNothingLeft(folder, ["Library/", "Library/x64/"] +
+                               user_files)
         self.assertEqual(self.prefix.registry(classes + "\\.jpg"), other_jpg)
-        shutil.rmtree(folder)
 
     def test_each_switch_and_the_choices_an_upgrade_keeps(self):
         """Each switch does what it says, and installing again without it
@@ -139,6 +140,7 @@ class Installer(InstallerTestCase):
         tools = os.path.join(self.prefix.drive_c, "Photo Tools")
         folder = os.path.join(tools, "Tolvarin")
         os.makedirs(tools)
+        self.addCleanup(shutil.rmtree, tools, True)
         self.install(installer=self.older, folder="C:\\Photo Tools\\Tolvarin")
         self.assertInstalled(folder, self.older_version)
         self.install()
@@ -156,7 +158,6 @@ class Installer(InstallerTestCase):
 
         self.uninstall()
         self.assertNothingLeft(moved)
-        shutil.rmtree(tools)
 
     def test_uninstall_then_install_at_once(self):
         """The registered uninstall command returns only when it is done: a
