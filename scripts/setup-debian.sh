@@ -14,6 +14,7 @@ packages=(
   libjpeg-turbo-progs                  # djpeg: reads the sample's thumbnails
   clang-format clang-tidy cppcheck     # style and static analysis
   git nsis osslsigncode openssl        # the release: source time, installer, signing
+  xvfb xdotool                         # the installer's pages on a display
 )
 
 missing=()

@@ -27,8 +27,8 @@ add_probe(probe_no_entry SOURCE ${APP}
   DEFINES PROBE_EXPORT_NORMAL=0 PROBE_EXPORT_SATELLITE=0)
 
 # Helpers the tests run under Wine: a program started with an exact command
-# line, and the registry read in one process.
-foreach(helper IN ITEMS spawn regdump)
+# line, the registry read in one process, and what the windows show.
+foreach(helper IN ITEMS spawn regdump uiprobe)
   add_executable(${helper} probes/${helper}.cpp)
   target_compile_options(${helper} PRIVATE -municode)
   target_link_options(${helper} PRIVATE -municode ${PROBE_LINK})
@@ -128,7 +128,8 @@ add_test(NAME wine_template
 set_tests_properties(wine_template PROPERTIES FIXTURES_SETUP wine_template
   ENVIRONMENT "${E2E_ENV}")
 foreach(module IN ITEMS test_installer test_installer_folders
-                       test_installer_in_use test_installer_faults)
+                       test_installer_in_use test_installer_faults
+                       test_installer_pages)
   add_e2e_test(${module})
   set_tests_properties(e2e_${module} PROPERTIES
     FIXTURES_REQUIRED "release;wine_template")

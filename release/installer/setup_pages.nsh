@@ -180,9 +180,9 @@ Function ScopePage
   !insertmacro MUI_HEADER_TEXT "Choose users" "Install ${APP_NAME} for all users or for you alone."
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateRadioButton} 0 20u 100% 12u "For all users (needs administrator rights)"
+  ${NSD_CreateRadioButton} 0 20u 100% 12u "For &all users (needs administrator rights)"
   Pop $AllUsersButton
-  ${NSD_CreateRadioButton} 0 40u 100% 12u "Only for me"
+  ${NSD_CreateRadioButton} 0 40u 100% 12u "Only for &me"
   Pop $1
   ${NSD_CreateLabel} 0 64u 100% 48u ""
   Pop $ScopeNote

@@ -219,6 +219,15 @@ class InstallerTestCase(unittest.TestCase):
     def setUp(self):
         self.sandbox = new_sandbox()
         self.addCleanup(shutil.rmtree, self.sandbox, True)
+        # Last, whatever a failed check left installed goes, so that the
+        # next test starts from nothing.
+        self.addCleanup(self.uninstall_leftovers)
+
+    def uninstall_leftovers(self):
+        for scope in (self.all, self.user):
+            entry = self.prefix.registry(scope.entry)[scope.entry]
+            if entry:
+                self.prefix.spawn(entry["QuietUninstallString"])
 
     # Running the installer and the uninstaller.
 
