@@ -1,7 +1,7 @@
 # `cpack` in the Windows build folder makes the release packages in
 # <build>/package/: a ZIP of the installation and a 64-bit NSIS installer that
 # lays out the same files. Both hold the same bytes from every build of a
-# commit (release/stage.cmake, release/zip.cmake).
+# commit (release/stage.cmake, release/post_build.cmake).
 set(CPACK_GENERATOR ZIP NSIS)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR ${LAUNCHER_COMPANY_NAME})
@@ -40,7 +40,7 @@ add_custom_target(notices ALL DEPENDS ${notices})
 install(FILES ${notices} DESTINATION .)
 set(CPACK_TOLVARIN_COMPONENTS ${TOLVARIN_COMPONENTS})
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/stage.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/zip.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/post_build.cmake)
 set(CPACK_TOLVARIN_SOURCE_TIME ${TOLVARIN_SOURCE_TIME})
 set(CPACK_TOLVARIN_PYTHON ${TOLVARIN_PYTHON})
 # Each shipped image, as installed, with the PDB the build wrote for it; only
@@ -113,5 +113,55 @@ set(CPACK_TOLVARIN_EXIT_CODES ${CMAKE_BINARY_DIR}/release/exit_codes.nsh)
 file(WRITE ${CPACK_TOLVARIN_EXIT_CODES} "${defines}")
 set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY
   CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/exit_codes.json)
+
+# Package managers. With the https folder that will hold the packages
+# ("{version}" in it standing for the version), cpack also writes, beside
+# the packages, the winget manifest, the Scoop manifest and SHA256SUMS
+# (release/write_manifests.py); without it, none of them.
+set(TOLVARIN_DOWNLOAD_URL "" CACHE STRING
+  "https folder the release's packages are downloaded from ({version} for the version); writes the winget and Scoop manifests")
+set(TOLVARIN_HOMEPAGE_URL "" CACHE STRING
+  "The product's web page, for the manifests (optional)")
+set(TOLVARIN_LICENSE "Proprietary" CACHE STRING
+  "The product's licence, as the manifests name it")
+set(TOLVARIN_LICENSE_URL "" CACHE STRING
+  "Where the licence is published, for the manifests (optional)")
+set(CPACK_TOLVARIN_MANIFESTS "")
+if(TOLVARIN_DOWNLOAD_URL)
+  foreach(url IN ITEMS TOLVARIN_DOWNLOAD_URL TOLVARIN_HOMEPAGE_URL
+                       TOLVARIN_LICENSE_URL)
+    if(${url} AND NOT ${url} MATCHES "^https://[^ ]+$")
+      message(FATAL_ERROR "${url} must be an https URL, not \"${${url}}\".")
+    endif()
+  endforeach()
+  string(REGEX REPLACE "/+$" "" download_url "${TOLVARIN_DOWNLOAD_URL}")
+  set(config "{}")
+  foreach(pair IN ITEMS
+      "identifier=${PROJECT_NAME}.${PROJECT_NAME}" "name=${PROJECT_NAME}"
+      "publisher=${CPACK_PACKAGE_VENDOR}" "exe=${CPACK_TOLVARIN_EXE}"
+      "folder=${CPACK_PACKAGE_INSTALL_DIRECTORY}"
+      "product_code=${CPACK_PACKAGE_INSTALL_REGISTRY_KEY}"
+      "description=${LAUNCHER_FILE_DESCRIPTION}"
+      "copyright=${LAUNCHER_LEGAL_COPYRIGHT}"
+      "license=${TOLVARIN_LICENSE}" "license_url=${TOLVARIN_LICENSE_URL}"
+      "homepage=${TOLVARIN_HOMEPAGE_URL}" "download_url=${download_url}"
+      "exit_codes=${CMAKE_CURRENT_LIST_DIR}/exit_codes.json"
+      "file_types=${CMAKE_CURRENT_LIST_DIR}/file_types.json")
+    string(FIND "${pair}" "=" at)
+    string(SUBSTRING "${pair}" 0 ${at} key)
+    math(EXPR at "${at} + 1")
+    string(SUBSTRING "${pair}" ${at} -1 value)
+    string(REPLACE "\\" "\\\\" value "${value}")
+    string(REPLACE "\"" "\\\"" value "${value}")
+    string(JSON config SET "${config}" ${key} "\"${value}\"")
+  endforeach()
+  string(JSON config SET "${config}" long_description "\"${PROJECT_NAME} \
+is a photo application for 64-bit Windows. Its installer installs it for all \
+users or for the current user alone and offers it in Open with for common \
+picture and camera raw formats, without making it their default program.\"")
+  string(JSON config SET "${config}" source_time ${TOLVARIN_SOURCE_TIME})
+  set(CPACK_TOLVARIN_MANIFESTS ${CMAKE_BINARY_DIR}/release/manifests.json)
+  file(WRITE ${CPACK_TOLVARIN_MANIFESTS} "${config}\n")
+endif()
 
 include(CPack)

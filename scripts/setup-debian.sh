@@ -15,6 +15,7 @@ packages=(
   clang-format clang-tidy cppcheck     # style and static analysis
   git nsis osslsigncode openssl        # the release: source time, installer, signing
   xvfb xdotool                         # the installer's pages on a display
+  python3-jsonschema python3-yaml      # the package managers' manifests
 )
 
 missing=()

@@ -129,7 +129,7 @@ set_tests_properties(wine_template PROPERTIES FIXTURES_SETUP wine_template
   ENVIRONMENT "${E2E_ENV}")
 foreach(module IN ITEMS test_installer test_installer_folders
                        test_installer_in_use test_installer_faults
-                       test_installer_pages)
+                       test_installer_pages test_installer_winget)
   add_e2e_test(${module})
   set_tests_properties(e2e_${module} PROPERTIES
     FIXTURES_REQUIRED "release;wine_template")

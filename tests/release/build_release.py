@@ -1,14 +1,17 @@
 """Builds the release of the last commit the way a release is made, for the
 release and installer tests:
 
-  one       a git clone, signed with a throw-away certificate;
+  one       a git clone, signed with a throw-away certificate, with a
+            download location (so with the package managers' manifests);
   two       the same commit from a source archive (no git, SOURCE_DATE_EPOCH
             set), signed with the same certificate, in another folder with
             blanks in its names, on another file system where there is one
-            (/dev/shm), later, in another time zone, locale and umask;
+            (/dev/shm), later, in another time zone, locale and umask, with
+            a LIBRARY_PATH of its own;
   unsigned  the launcher of clone one, built without a certificate;
   guarded   clone one again with the process mitigations, signed;
-  older     clone one's installer again, made to carry an older version;
+  older     clone one's packages again, made to carry an older version,
+            without a download location;
   restamp   a later commit in clone one, and the unsigned build built again.
 
     build_release.py SOURCE_DIR OUT_DIR VERSION
@@ -27,6 +30,12 @@ import time
 
 PACKAGE = "Tolvarin-{version}-win64"
 OLDER_VERSION = "1.0.0.0"
+# Where the release's packages would be downloaded from: with it, cpack also
+# writes the package managers' manifests.
+PUBLISHING = ["-DTOLVARIN_DOWNLOAD_URL=https://downloads.example.com/"
+              "tolvarin/{version}",
+              "-DTOLVARIN_HOMEPAGE_URL=https://tolvarin.example.com/"]
+WINGET = "winget/manifests/t/Tolvarin/Tolvarin/{version}/Tolvarin.Tolvarin"
 
 
 def shipped_files(version):
@@ -38,7 +47,11 @@ def shipped_files(version):
             package + ".zip": f"package/{package}.zip",
             package + ".exe": f"package/{package}.exe",
             package + "-symbols.zip": f"package/{package}-symbols.zip",
-            package + ".spdx.json": f"package/{package}.spdx.json"}
+            package + ".spdx.json": f"package/{package}.spdx.json",
+            **{name: "package/" + name for name in (
+                "SHA256SUMS", "scoop/tolvarin.json",
+                *(WINGET.format(version=version) + kind for kind in (
+                    ".yaml", ".installer.yaml", ".locale.en-US.yaml")))}}
 
 
 class Builder:
@@ -115,8 +128,9 @@ def make_keys(builder, folder):
 
 def collect(build, version, target):
     """Copies the shipped files of a build into target."""
-    os.makedirs(target)
     for name, relative in shipped_files(version).items():
+        os.makedirs(os.path.dirname(os.path.join(target, name)),
+                    exist_ok=True)
         shutil.copy2(os.path.join(build, relative), os.path.join(target, name))
     return target
 
@@ -165,7 +179,7 @@ def main(source, out_dir, version):
     one_src = os.path.join(out_dir, "one", "src")
     builder.run("one", ["git", "clone", "--quiet", source, one_src], out_dir)
     one_build = builder.release("one", one_src, dict(base_env, TZ="UTC"),
-                                signing)
+                                signing + PUBLISHING)
 
     # Two: a source archive with SOURCE_DATE_EPOCH, everything else varied.
     with scratch_on_another_file_system() as scratch:
@@ -177,11 +191,15 @@ def main(source, out_dir, version):
             builder.run("two", ["git", "-C", source, "archive",
                                 "--format=tar", "HEAD"], out_dir, stdout=tar)
         builder.run("two", ["tar", "-xf", archive], two_src)
+        # A library search path of its own, which a link must not see.
+        libraries = os.path.join(two_root, "libraries")
+        os.makedirs(libraries)
         two_env = dict(base_env, SOURCE_DATE_EPOCH=commit_time,
-                       TZ="XYZ-13:45", LC_ALL="C.UTF-8")
+                       TZ="XYZ-13:45", LC_ALL="C.UTF-8",
+                       LIBRARY_PATH=libraries)
         time.sleep(2)  # a later second than build one's, whatever its speed
-        two_build = builder.release("two", two_src, two_env, signing,
-                                    umask=0o077)
+        two_build = builder.release("two", two_src, two_env,
+                                    signing + PUBLISHING, umask=0o077)
         two_shipped = collect(two_build, version,
                               os.path.join(out_dir, "two", "shipped"))
 
@@ -204,11 +222,12 @@ def main(source, out_dir, version):
     builder.run("guarded", ["cmake", "--build", guarded_build, "--parallel",
                             str(os.cpu_count() or 2)], one_src, base_env)
 
-    # Older: the same installer made to carry an older version.
+    # Older: the same packages made to carry an older version, and without
+    # a download location, so without manifests.
     older = os.path.join(out_dir, "older")
-    builder.run("older", ["cpack", "-G", "NSIS", "-B", older, "-D",
-                          f"CPACK_PACKAGE_VERSION={OLDER_VERSION}"], one_build,
-                base_env)
+    builder.run("older", ["cpack", "-G", "ZIP;NSIS", "-B", older, "-D",
+                          f"CPACK_PACKAGE_VERSION={OLDER_VERSION}", "-D",
+                          "CPACK_TOLVARIN_MANIFESTS="], one_build, base_env)
     package = PACKAGE.format(version=version)
 
     # Restamp: after a new commit the existing unsigned build configures
@@ -236,6 +255,7 @@ def main(source, out_dir, version):
         "unsigned_launcher": os.path.join(unsigned, "Tolvarin.exe"),
         "guarded": guarded_build,
         "older_installer": os.path.join(older, package + ".exe"),
+        "older_packages": older,
         "older_version": OLDER_VERSION,
         "restamped": {"launcher": os.path.join(unsigned_build,
                                                "Tolvarin.exe"),

@@ -15,11 +15,19 @@ import tempfile
 import unittest
 import zipfile
 
+import jsonschema
 import pefile
+import yaml
 
 RELEASE_DIR = os.environ["RELEASE_DIR"]
 SOURCE_DIR = os.environ["SOURCE_DIR"]
 LINKED = ("Tolvarin.exe", "TOLVARIN64.dll", "TOLVARIN64avx.dll")
+
+
+def schema(name):
+    with open(os.path.join(os.path.dirname(__file__), "schemas", name),
+              encoding="utf-8") as f:
+        return json.load(f)
 
 
 def load_manifest():
@@ -63,9 +71,14 @@ class Release(unittest.TestCase):
         cls.package = f"Tolvarin-{cls.release['version']}-win64"
         cls.symbols = cls.package + "-symbols.zip"
         cls.sbom = cls.package + ".spdx.json"
-        cls.shipped = list(LINKED) + [cls.package + ".zip",
-                                      cls.package + ".exe", cls.symbols,
-                                      cls.sbom]
+        cls.winget = ("winget/manifests/t/Tolvarin/Tolvarin/"
+                      f"{cls.release['version']}/Tolvarin.Tolvarin")
+        cls.packages = [cls.package + ".zip", cls.package + ".exe",
+                        cls.symbols, cls.sbom]
+        cls.shipped = list(LINKED) + cls.packages + [
+            "SHA256SUMS", "scoop/tolvarin.json"] + [
+            cls.winget + kind for kind in (".yaml", ".installer.yaml",
+                                           ".locale.en-US.yaml")]
 
     def shipped_path(self, build, name):
         return os.path.join(build["shipped"], name)
@@ -125,10 +138,13 @@ class Release(unittest.TestCase):
                   encoding="utf-8") as f:
             sbom = json.load(f)
         self.assertEqual(sbom["spdxVersion"], "SPDX-2.3")
+        jsonschema.validate(sbom, schema("spdx-2.3.schema.json"))
         self.assertEqual(
-            {entry["fileName"][2:]: entry["checksums"][1]["checksumValue"]
+            {entry["fileName"][2:]: {c["algorithm"]: c["checksumValue"]
+                                     for c in entry["checksums"]}
              for entry in sbom["files"]},
-            {name: hashlib.sha256(data).hexdigest()
+            {name: {"SHA1": hashlib.sha1(data).hexdigest(),
+                    "SHA256": hashlib.sha256(data).hexdigest()}
              for name, data in installed.items()})
         names = {e["SPDXID"]: e.get("fileName", e.get("name"))
                  for e in sbom["files"] + sbom["packages"]}
@@ -314,9 +330,87 @@ class Release(unittest.TestCase):
         self.assertEqual(built, ["Tolvarin.exe", "sample/TOLVARIN64.dll",
                                  "sample/TOLVARIN64avx.dll"])
         self.assertEqual(sorted(os.listdir(os.path.join(build, "package"))),
-                         [self.symbols, self.package + ".exe",
+                         ["SHA256SUMS", self.symbols, self.package + ".exe",
                           self.sbom, self.package + ".zip",
-                          "_CPack_Packages"])
+                          "_CPack_Packages", "scoop", "winget"])
+
+    def test_the_package_managers_manifests(self):
+        """Valid against their published schemas and true of the packages:
+        the checksums, the photo types, the exit codes, the scopes and their
+        switches; none without a download location. (What the installer
+        does with the switches: tests/e2e/test_installer_winget.py.)"""
+        shipped = self.one["shipped"]
+        result = subprocess.run(["sha256sum", "--strict", "-c", "SHA256SUMS"],
+                                cwd=shipped, capture_output=True, text=True,
+                                check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        self.assertEqual(sorted(line.split(": ")[0] for line in
+                                result.stdout.splitlines()),
+                         sorted(self.packages))
+
+        manifests = {}
+        for kind, schema_name in (("", "version"), (".installer", "installer"),
+                                  (".locale.en-US", "defaultLocale")):
+            with open(self.shipped_path(self.one, self.winget + kind +
+                                        ".yaml"), encoding="utf-8") as f:
+                manifests[schema_name] = yaml.safe_load(f)
+            jsonschema.validate(manifests[schema_name], schema(
+                f"winget-manifest.{schema_name}.1.12.0.json"))
+        installer = manifests["installer"]
+        with open(os.path.join(SOURCE_DIR, "release", "exit_codes.json"),
+                  encoding="utf-8") as f:
+            codes = json.load(f)["codes"]
+        self.assertEqual([(c["InstallerReturnCode"], c["ReturnResponse"])
+                          for c in installer["ExpectedReturnCodes"]],
+                         [(c["code"], c["winget"]) for c in codes
+                          if c["code"] != 0])
+        with open(os.path.join(SOURCE_DIR, "release", "file_types.json"),
+                  encoding="utf-8") as f:
+            types = json.load(f)["progids"]
+        self.assertEqual(installer["FileExtensions"],
+                         [t for group in types.values() for t in group])
+        digest = hashlib.sha256(read(self.shipped_path(
+            self.one, self.package + ".exe"))).hexdigest().upper()
+        self.assertEqual(
+            [(i["Scope"], i["InstallerSwitches"]["Custom"],
+              i["InstallerSha256"], i["InstallerUrl"])
+             for i in installer["Installers"]],
+            [(scope, switch, digest, "https://downloads.example.com/tolvarin/"
+              f"{self.release['version']}/{self.package}.exe")
+             for scope, switch in (("machine", "/AllUsers"),
+                                   ("user", "/CurrentUser"))])
+        self.assertEqual(installer["ReleaseDate"], subprocess.run(
+            ["date", "-u", "-d", f"@{self.release['commit_time']}", "+%F"],
+            capture_output=True, text=True, check=True).stdout.strip())
+
+        with open(self.shipped_path(self.one, "scoop/tolvarin.json"),
+                  encoding="utf-8") as f:
+            scoop = json.load(f)
+        jsonschema.validate(scoop, schema("scoop-manifest.schema.json"))
+        archive = self.shipped_path(self.one, self.package + ".zip")
+        self.assertEqual(scoop["architecture"]["64bit"]["hash"],
+                         hashlib.sha256(read(archive)).hexdigest())
+        with zipfile.ZipFile(archive) as z:
+            names = set(z.namelist())
+        self.assertIn(scoop["bin"], names)
+        for target, _ in scoop["shortcuts"]:
+            self.assertIn(target, names)
+
+        older = self.release["older_packages"]
+        self.assertEqual(sorted(os.listdir(older)),
+                         [self.symbols, self.package + ".exe", self.sbom,
+                          self.package + ".zip", "_CPack_Packages"])
+
+    def test_the_readme_gives_the_exit_codes_as_defined(self):
+        with open(os.path.join(SOURCE_DIR, "release", "exit_codes.json"),
+                  encoding="utf-8") as f:
+            codes = json.load(f)["codes"]
+        with open(os.path.join(SOURCE_DIR, "README.md"),
+                  encoding="utf-8") as f:
+            readme = f.read()
+        table = "\n".join(f"| {c['code']} | {c['meaning']} |" for c in codes)
+        self.assertIn("| Exit code | Installer and uninstaller |\n|---|---|\n"
+                      + table + "\n", readme)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,10 @@
-# Run by cpack after it has made the ZIP: writes the archive again from the
-# staged files in sorted order, with the source time and fixed modes and no
-# owner, so that it holds the same bytes from every build. CPack's own ZIP
-# takes the order from the file system and the owner from the building user.
+# Run by cpack after each package. After the ZIP: writes the archive again
+# from the staged files in sorted order, with the source time and fixed modes
+# and no owner, so that it holds the same bytes from every build (CPack's own
+# ZIP takes the order from the file system and the owner from the building
+# user); then the bill of materials and the symbols archive. After the
+# installer, the last package: the package managers' manifests and
+# SHA256SUMS, when a download location is configured.
 if(CPACK_GENERATOR STREQUAL "ZIP")
   execute_process(
     COMMAND "${CPACK_TOLVARIN_PYTHON}" "${CMAKE_CURRENT_LIST_DIR}/write_zip.py"
@@ -29,4 +32,14 @@ if(CPACK_GENERATOR STREQUAL "ZIP")
         ${CPACK_TOLVARIN_SYMBOLS}
       COMMAND_ERROR_IS_FATAL ANY)
   endif()
+endif()
+
+if(CPACK_GENERATOR STREQUAL "NSIS" AND CPACK_TOLVARIN_MANIFESTS)
+  execute_process(
+    COMMAND "${CPACK_TOLVARIN_PYTHON}"
+      "${CMAKE_CURRENT_LIST_DIR}/write_manifests.py"
+      "${CPACK_TOLVARIN_MANIFESTS}" "${CPACK_PACKAGE_VERSION}"
+      "${CPACK_PACKAGE_FILE_NAME}" "${CPACK_PACKAGE_DIRECTORY}"
+      "${CPACK_PACKAGE_FILES}"
+    COMMAND_ERROR_IS_FATAL ANY)
 endif()

@@ -1,0 +1,101 @@
+"""The winget manifest of the release against its installer, under Wine:
+each installer entry run exactly as winget runs it (the silent switch, the
+entry's Custom switch, then the install location when one is asked for)
+makes the installation the manifest describes, in its scope and default
+folder, with the uninstall entry of AppsAndFeaturesEntries under the key
+ProductCode names and every type of FileExtensions under "Open with"; the
+refusals come with the codes ExpectedReturnCodes maps; and winget's
+uninstall, the registered quiet command, leaves nothing."""
+import os
+import unittest
+
+import wine
+import yaml
+from installer import InstallerTestCase, TYPES
+
+
+class Winget(InstallerTestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        path = os.path.join(
+            cls.release["one"]["shipped"], "winget", "manifests", "t",
+            "Tolvarin", "Tolvarin", cls.version,
+            "Tolvarin.Tolvarin.installer.yaml")
+        with open(path, encoding="utf-8") as f:
+            cls.manifest = yaml.safe_load(f)
+        cls.responses = {c["InstallerReturnCode"]: c["ReturnResponse"]
+                         for c in cls.manifest["ExpectedReturnCodes"]}
+
+    def winget_install(self, entry, location=None):
+        """The installer's command line as winget makes it."""
+        switches = self.manifest["InstallerSwitches"]
+        program = wine.windows_path(self.installer)
+        line = (f'"{program}" {switches["Silent"]} '
+                f'{entry["InstallerSwitches"]["Custom"]}')
+        if location is not None:
+            line += " " + switches["InstallLocation"].replace(
+                "<INSTALLPATH>", location)
+        return self.prefix.spawn(line, program)
+
+    def expand(self, location):
+        local = self.prefix.windows(os.path.dirname(os.path.dirname(
+            self.user.folder)))
+        return self.prefix.host(location.replace(
+            "%ProgramFiles%", "C:\\Program Files").replace(
+                "%LocalAppData%", local))
+
+    def test_each_installer_entry_does_what_the_manifest_claims(self):
+        installers = self.manifest["Installers"]
+        self.assertEqual(sorted(i["Scope"] for i in installers),
+                         ["machine", "user"])
+        [apps] = self.manifest["AppsAndFeaturesEntries"]
+        for entry, other in zip(installers, installers[::-1]):
+            with self.subTest(entry["Scope"]):
+                scope = self.all if entry["Scope"] == "machine" else self.user
+                folder = self.expand(
+                    entry["InstallationMetadata"]["DefaultInstallLocation"])
+                self.assertEqual(self.winget_install(entry), 0)
+                self.assertInstalled(folder, scope=scope)
+                key = f"{scope.uninstall}\\{self.manifest['ProductCode']}"
+                registry = self.prefix.registry(key, *(
+                    f"{scope.classes}\\.{t}\\OpenWithProgids"
+                    for t in self.manifest["FileExtensions"]))
+                self.assertEqual({k: registry[key][k] for k in (
+                    "DisplayName", "Publisher", "DisplayVersion")},
+                    {k: apps[k] for k in ("DisplayName", "Publisher",
+                                          "DisplayVersion")})
+                self.assertEqual(apps["ProductCode"],
+                                 self.manifest["ProductCode"])
+                self.assertEqual(sorted(self.manifest["FileExtensions"]),
+                                 sorted(TYPES))
+                for extension in self.manifest["FileExtensions"]:
+                    values = registry[
+                        f"{scope.classes}\\.{extension}\\OpenWithProgids"]
+                    self.assertTrue(values and any(
+                        v.startswith("Tolvarin.") for v in values), extension)
+
+                # Refusals, each with the response the manifest gives it:
+                # the other scope's entry while this one is installed, and
+                # a location winget passes on that is no folder.
+                before = self.snapshot(folder)
+                for response, run in (
+                        ("alreadyInstalled", lambda: self.winget_install(other)),
+                        ("invalidParameter",
+                         lambda: self.winget_install(entry, "Tolvarin"))):
+                    self.assertEqual(self.responses.get(run()), response)
+                    self.assertEqual(self.snapshot(folder), before)
+                self.uninstall(scope)
+                self.assertNothingLeft(folder)
+
+        # winget install --location
+        place = "C:\\Winget Place\\Tolvarin"
+        self.assertEqual(self.winget_install(installers[0], place), 0)
+        self.assertInstalled(self.prefix.host(place))
+        self.uninstall()
+        self.assertNothingLeft(self.prefix.host(place))
+
+
+if __name__ == "__main__":
+    unittest.main()
