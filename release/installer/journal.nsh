@@ -92,6 +92,16 @@ Function StageFiles
 
   StrCpy $JobFolder $INSTDIR
   StrCpy $JobMade $2
+  ; The registration there was: version, size and choices (missing values
+  ; as an upgrade reads them: "Open with" on, no desktop shortcut).
+  ${If} $Previous != ""
+    ReadRegStr $3 SHCTX "${UNINSTALL_KEY}" "DisplayVersion"
+    ReadRegDWORD $4 SHCTX "${UNINSTALL_KEY}" "EstimatedSize"
+    ReadRegDWORD $5 SHCTX "${UNINSTALL_KEY}" "OpenWith"
+    ${IfThen} $5 != 0 ${|} StrCpy $5 1 ${|}
+    ReadRegDWORD $6 SHCTX "${UNINSTALL_KEY}" "DesktopShortcut"
+    ${IfThen} $6 != 1 ${|} StrCpy $6 0 ${|}
+  ${EndIf}
   ClearErrors
   CreateDirectory $Journal
   WriteRegStr SHCTX "${PRODUCT_KEY}" "Setup" $INSTDIR
@@ -99,16 +109,10 @@ Function StageFiles
   WriteINIStr "$Journal\job.tmp" "job" "Made" $2
   WriteINIStr "$Journal\job.tmp" "job" "Previous" $Previous
   ${If} $Previous != ""
-    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "DisplayVersion"
-    WriteINIStr "$Journal\job.tmp" "job" "Version" $0
-    ReadRegDWORD $0 SHCTX "${UNINSTALL_KEY}" "EstimatedSize"
-    WriteINIStr "$Journal\job.tmp" "job" "Size" $0
-    ReadRegDWORD $0 SHCTX "${UNINSTALL_KEY}" "OpenWith"
-    ${IfThen} $0 != 0 ${|} StrCpy $0 1 ${|}
-    WriteINIStr "$Journal\job.tmp" "job" "OpenWith" $0
-    ReadRegDWORD $0 SHCTX "${UNINSTALL_KEY}" "DesktopShortcut"
-    ${IfThen} $0 != 1 ${|} StrCpy $0 0 ${|}
-    WriteINIStr "$Journal\job.tmp" "job" "DesktopShortcut" $0
+    WriteINIStr "$Journal\job.tmp" "job" "Version" $3
+    WriteINIStr "$Journal\job.tmp" "job" "Size" $4
+    WriteINIStr "$Journal\job.tmp" "job" "OpenWith" $5
+    WriteINIStr "$Journal\job.tmp" "job" "DesktopShortcut" $6
   ${EndIf}
   !insertmacro ForEachOwnFile JournalFile
   StrCpy $1 0
@@ -138,6 +142,9 @@ FunctionEnd
     ${EndIf}
   ${EndIf}
   !insertmacro Mark "${INDEX}.on"
+  ${If} ${Errors}
+    !insertmacro Fail "The journal in $Journal could not be written."
+  ${EndIf}
   !insertmacro Replace "$Journal\${INDEX}.new" "$INSTDIR\${NAME}"
   ${If} ${Errors}
     Delete "$Journal\${INDEX}.on"  ; the file is as it was
@@ -239,10 +246,14 @@ Function UndoJob
       ${IfNot} ${FileExists} "$Journal\$R0.on"
         ${Continue}
       ${EndIf}
+      ClearErrors
       ${If} ${FileExists} "$Journal\$R0.old"
         !insertmacro Clone "$Journal\$R0.old" "$Journal\$R0.tmp"
+        ; (Testing the error flag clears it: Replace only sets it again.)
         ${IfNot} ${Errors}
           !insertmacro Replace "$Journal\$R0.tmp" "$JobFolder\$R1"
+        ${Else}
+          SetErrors
         ${EndIf}
       ${Else}
         Delete "$JobFolder\$R1"

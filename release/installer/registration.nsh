@@ -90,6 +90,14 @@ Var RegDesktop     ; 1 or 0
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 !macroend
 
+; A shortcut that could not be saved does not always set the error flag
+; (Wine's shell saves none into a folder that is a file, and says nothing).
+!macro CheckShortcut PATH
+  ${IfNot} ${FileExists} "${PATH}"
+    SetErrors
+  ${EndIf}
+!macroend
+
 ; The registration of the installation in $INSTDIR, written whole with
 ; $RegVersion, $RegSize and the choices. Sets the error flag when a write
 ; failed.
@@ -104,6 +112,7 @@ Function WriteRegistration
   ${EndIf}
   ClearErrors
   CreateShortCut "${SHORTCUT}" "$INSTDIR\${APP_EXE}"
+  !insertmacro CheckShortcut "${SHORTCUT}"
   ; "start ${APP_EXE}" and the Run box find the launcher through this.
   WriteRegStr SHCTX "${APP_PATHS_KEY}" "" "$INSTDIR\${APP_EXE}"
   ${If} $RegOpenWith = 1
@@ -111,6 +120,7 @@ Function WriteRegistration
   ${EndIf}
   ${If} $RegDesktop = 1
     CreateShortCut "${DESKTOP_SHORTCUT}" "$INSTDIR\${APP_EXE}"
+    !insertmacro CheckShortcut "${DESKTOP_SHORTCUT}"
   ${EndIf}
   ; The uninstall commands run the uninstaller where it is installed
   ; (_?=), so that whoever starts them waits for the whole uninstallation
@@ -128,7 +138,10 @@ Function WriteRegistration
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "DesktopShortcut" $RegDesktop
   ; Last: the version says which files the registration belongs to.
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" $RegVersion
-  ${IfNot} ${Errors}
+  ; (Testing the error flag clears it.)
+  ${If} ${Errors}
+    SetErrors
+  ${Else}
     ${NotifyShell_AssocChanged}
     ClearErrors
   ${EndIf}

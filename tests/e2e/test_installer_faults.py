@@ -69,7 +69,7 @@ class Faults(InstallerTestCase):
                 before = self.snapshot(folder, os.path.dirname(folder))
 
                 process = subprocess.Popen(
-                    ["wine", self.installer, "/S"],
+                    wine.command(self.installer, "/S"),
                     env=wine.environment(self.prefix.env),
                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                     stderr=subprocess.DEVNULL)
@@ -97,26 +97,41 @@ class Faults(InstallerTestCase):
                 shutil.rmtree(folder)
         shutil.rmtree(foreign)
 
-    def test_a_file_that_cannot_be_replaced_undoes_the_upgrade(self):
-        """Library\\ on a mount of its own, which no file can be renamed
-        into (as a folder linked to another drive): the swap fails at its
-        first file there, after the uninstaller was swapped, and everything
-        goes back."""
+    def test_a_step_that_fails_undoes_the_upgrade(self):
+        """A fault made at a step after the files began to change: Library\\
+        on a mount of its own, which no file can be renamed into (as a folder
+        linked to another drive), fails the swap after the uninstaller was
+        swapped; a file where the Start menu's folder belongs fails the
+        registration after every file was swapped. Everything goes back."""
         folder = self.all.folder
         library = os.path.join(folder, "Library")
-        self.install(installer=self.older)
-        mine = user_files(folder)
-        before = self.snapshot(folder)
-        self.mount("--bind", library, library)
-        self.addCleanup(subprocess.run, ["umount", library],
-                        stderr=subprocess.DEVNULL, check=False)
-        self.install(status=FAILED)
-        self.assertEqual(self.snapshot(folder), before)
-        subprocess.run(["umount", library], check=True)
-        self.install()
-        self.assertInstalled(folder, user_files=mine)
-        self.uninstall()
-        shutil.rmtree(folder)
+        programs = self.all.programs
+
+        def library_on_its_own_mount():
+            self.mount("--bind", library, library)
+            return lambda: subprocess.run(["umount", library], check=True)
+
+        def start_menu_a_file():
+            os.rename(programs, programs + ".aside")
+            with open(programs, "w") as f:
+                f.write("not a folder\n")
+            return lambda: (os.remove(programs),
+                            os.rename(programs + ".aside", programs))
+        for make_fault in (library_on_its_own_mount, start_menu_a_file):
+            with self.subTest(make_fault.__name__):
+                self.install(installer=self.older)
+                mine = user_files(folder)
+                undo_fault = make_fault()
+                self.addCleanup(lambda: os.path.isfile(programs) and
+                                undo_fault())
+                before = self.snapshot(folder)
+                self.install(status=FAILED)
+                self.assertEqual(self.snapshot(folder), before)
+                undo_fault()
+                self.install()
+                self.assertInstalled(folder, user_files=mine)
+                self.uninstall()
+                shutil.rmtree(folder)
 
     def test_a_full_disk_leaves_the_previous_state(self):
         """The disk fills up half-way through a first installation, and
