@@ -144,7 +144,7 @@ class Program:
 
     def __init__(self, prefix, display, *arguments, extra_env=None):
         self.process = subprocess.Popen(
-            ["wine"] + list(arguments),
+            wine.command(*arguments),
             env=wine.environment(dict(prefix.env, DISPLAY=display.name,
                                       **(extra_env or {}))),
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,

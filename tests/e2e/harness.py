@@ -112,14 +112,24 @@ class Installation:
 
 def spawn(program, command_line, cwd, env=None):
     """Runs a Windows program under Wine with exactly this command line,
-    through CreateProcessW; returns wine.run's (status, stdout, stderr)."""
+    through CreateProcessW; returns wine.run's (status, stdout, stderr).
+    A program that CreateProcessW could not start is started again, a few
+    times at most (see wine.py); one that ran never again."""
     os.makedirs(E2E_TMP, exist_ok=True)
     handle, line_file = tempfile.mkstemp(dir=E2E_TMP, suffix=".txt")
     try:
         with open(handle, "w", encoding="utf-8", newline="") as out:
             out.write(command_line)
-        return wine.run([SPAWN_EXE, program, wine.windows_path(line_file)],
-                        cwd=cwd, env=env)
+        for attempt in range(wine.START_ATTEMPTS):
+            if attempt:
+                wine.note_start_failure(program or command_line, attempt)
+            result = wine.run([SPAWN_EXE, program,
+                               wine.windows_path(line_file)],
+                              cwd=cwd, env=env)
+            if not (result[0] == 203 and
+                    "spawn.exe: CreateProcessW failed" in result[2]):
+                return result
+        raise RuntimeError(f"Wine could not start {command_line}: {result}")
     finally:
         os.remove(line_file)
 

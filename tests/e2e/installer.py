@@ -15,7 +15,7 @@ import unittest
 import zipfile
 
 import wine
-from harness import AVX, GENERIC, PROBE_DIR, SPAWN_EXE, new_sandbox
+from harness import AVX, GENERIC, PROBE_DIR, new_sandbox, spawn
 
 BUILD_DIR = os.environ["BUILD_DIR"]
 SOURCE_DIR = os.environ["SOURCE_DIR"]
@@ -157,18 +157,7 @@ class Prefix:
         """Starts a command line exactly as given, as a deployment tool does
         (CreateProcessW, the program taken from the line unless given),
         waits for it and returns its exit code."""
-        line_file = os.path.join(self.drive_c, f"line-{os.getpid()}.txt")
-        with open(line_file, "w", encoding="utf-8", newline="") as out:
-            out.write(command_line)
-        try:
-            status, out = self.run(SPAWN_EXE, program,
-                                   self.windows(line_file))
-        finally:
-            os.remove(line_file)
-        if status >= 200:
-            raise RuntimeError(f"spawn.exe could not run {command_line}: "
-                               f"{status}\n{out}")
-        return status
+        return spawn(program, command_line, self.drive_c, self.env)[0]
 
     def registry(self, *keys):
         """{key: {value: data}} of the keys and every key below them; None
@@ -281,7 +270,7 @@ class InstallerTestCase(unittest.TestCase):
             self.prefix.env, PROBE_HOLD=wine.windows_path(release),
             PROBE_RECORD=wine.windows_path(record), **(extra_env or {})))
         process = subprocess.Popen(
-            ["wine", os.path.join(folder, "Tolvarin.exe"), "/NOAVX"],
+            wine.command(os.path.join(folder, "Tolvarin.exe"), "/NOAVX"),
             env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         self.wait_for(lambda: os.path.exists(record) and

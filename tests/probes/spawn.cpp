@@ -3,10 +3,13 @@
 // its exit status.
 //   spawn.exe <program> <file holding the command line, UTF-8>
 // An empty program leaves it to CreateProcessW to take the program from the
-// command line, as tools that run a registered command do.
+// command line, as tools that run a registered command do. When
+// CreateProcessW fails, the program never ran: spawn.exe says so on standard
+// error and exits 203.
 // Exits 200 + n when it cannot do that itself.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -53,6 +56,8 @@ int wmain(int argc, wchar_t** argv) {
   const wchar_t* program = argv[1][0] == L'\0' ? nullptr : argv[1];
   if (CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE, 0,
                      nullptr, nullptr, &startup, &process) == FALSE) {
+    std::fprintf(stderr, "spawn.exe: CreateProcessW failed with %lu\n",
+                 GetLastError());
     return 203;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
