@@ -57,12 +57,14 @@ set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine
   ENVIRONMENT "${E2E_ENV}")
 
+# The suites in the shared prefix run one at a time (RESOURCE_LOCK), beside
+# the release build and the installer suites, whose prefixes are their own.
 function(add_e2e_test module)
   add_test(NAME e2e_${module}
     COMMAND ${PYTHON} -m unittest -v ${module}
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
   set_tests_properties(e2e_${module} PROPERTIES FIXTURES_REQUIRED wine
-    ENVIRONMENT "${E2E_ENV}" TIMEOUT 900)
+    RESOURCE_LOCK wineprefix ENVIRONMENT "${E2E_ENV}" TIMEOUT 900)
 endfunction()
 
 add_e2e_test(test_launcher)
@@ -127,10 +129,23 @@ add_test(NAME wine_template
   COMMAND ${PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_prefix.py template)
 set_tests_properties(wine_template PROPERTIES FIXTURES_SETUP wine_template
   ENVIRONMENT "${E2E_ENV}")
+function(add_installer_suite name)
+  add_test(NAME e2e_${name}
+    COMMAND ${PYTHON} -m unittest -v ${ARGN}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+  set_tests_properties(e2e_${name} PROPERTIES
+    FIXTURES_REQUIRED "release;wine_template" ENVIRONMENT "${E2E_ENV}"
+    TIMEOUT 900)
+endfunction()
 foreach(module IN ITEMS test_installer test_installer_folders
-                       test_installer_in_use test_installer_faults
-                       test_installer_pages test_installer_winget)
-  add_e2e_test(${module})
-  set_tests_properties(e2e_${module} PROPERTIES
-    FIXTURES_REQUIRED "release;wine_template")
+                       test_installer_faults test_installer_pages
+                       test_installer_winget)
+  add_installer_suite(${module} ${module})
 endforeach()
+add_installer_suite(test_installer_in_use_install
+  test_installer_in_use.InstallWaits)
+add_installer_suite(test_installer_in_use_uninstall
+  test_installer_in_use.UninstallWaits)
+# The longest first, where they wait for the same fixtures.
+set_tests_properties(e2e_test_installer_in_use_install
+  e2e_test_installer_pages PROPERTIES COST 100)
