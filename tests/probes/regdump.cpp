@@ -138,8 +138,8 @@ int wmain(int argc, wchar_t** argv) {
       return 202;
     }
     HKEY key = nullptr;
-    if (RegOpenKeyExW(top, rest.c_str(), 0, KEY_READ | KEY_WOW64_64KEY,
-                      &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(top, rest.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) ==
+        ERROR_SUCCESS) {
       Dump(key, path, &out);
       RegCloseKey(key);
     } else {

@@ -39,9 +39,8 @@ std::string Json(const wchar_t* text) {
 
 std::string Text(HWND window) {
   wchar_t text[4096] = L"";
-  SendMessageTimeoutW(window, WM_GETTEXT, 4096,
-                      reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 1000,
-                      nullptr);
+  SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
+                      SMTO_ABORTIFHUNG, 1000, nullptr);
   return Json(text);
 }
 
@@ -65,9 +64,10 @@ BOOL CALLBACK AddControl(HWND control, LPARAM out) {
                         &state);
     checked = std::to_string(state);
   }
-  *json += (json->back() == '[' ? "" : ",") + std::string("\n    {\"class\": ") +
-           ClassName(control) + ", \"text\": " + Text(control) +
-           ", \"checked\": " + checked + ", \"enabled\": " +
+  *json += (json->back() == '[' ? "" : ",") +
+           std::string("\n    {\"class\": ") + ClassName(control) +
+           ", \"text\": " + Text(control) + ", \"checked\": " + checked +
+           ", \"enabled\": " +
            (IsWindowEnabled(control) != FALSE ? "true" : "false") + "}";
   return TRUE;
 }
@@ -81,10 +81,11 @@ BOOL CALLBACK AddWindow(HWND window, LPARAM out) {
   GetWindowRect(window, &rect);
   *json += (json->back() == '[' ? "" : ",") + std::string("\n  {\"handle\": ") +
            std::to_string(reinterpret_cast<std::uintptr_t>(window)) +
-           ", \"title\": " + Text(window) + ", \"class\": " + ClassName(window) +
-           ", \"rect\": [" + std::to_string(rect.left) + ", " +
-           std::to_string(rect.top) + ", " + std::to_string(rect.right) +
-           ", " + std::to_string(rect.bottom) + "], \"controls\": [";
+           ", \"title\": " + Text(window) +
+           ", \"class\": " + ClassName(window) + ", \"rect\": [" +
+           std::to_string(rect.left) + ", " + std::to_string(rect.top) + ", " +
+           std::to_string(rect.right) + ", " + std::to_string(rect.bottom) +
+           "], \"controls\": [";
   EnumChildWindows(window, AddControl, out);
   *json += "]}";
   return TRUE;
@@ -105,9 +106,8 @@ int wmain(int argc, wchar_t** argv) {
     return 202;
   }
   DWORD written = 0;
-  const BOOL done = WriteFile(file, json.data(),
-                              static_cast<DWORD>(json.size()), &written,
-                              nullptr);
+  const BOOL done = WriteFile(
+      file, json.data(), static_cast<DWORD>(json.size()), &written, nullptr);
   CloseHandle(file);
   return done != FALSE && written == json.size() ? 0 : 203;
 }
