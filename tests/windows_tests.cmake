@@ -148,4 +148,5 @@ add_installer_suite(test_installer_in_use_uninstall
   test_installer_in_use.UninstallWaits)
 # The longest first, where they wait for the same fixtures.
 set_tests_properties(e2e_test_installer_in_use_install
-  e2e_test_installer_pages PROPERTIES COST 100)
+  e2e_test_installer_in_use_uninstall e2e_test_installer_pages
+  PROPERTIES COST 100)
