@@ -31,6 +31,7 @@ add_probe(probe_no_entry SOURCE ${APP}
 foreach(helper IN ITEMS spawn regdump uiprobe)
   add_executable(${helper} probes/${helper}.cpp)
   target_compile_options(${helper} PRIVATE -municode)
+  target_include_directories(${helper} PRIVATE probes)
   target_link_options(${helper} PRIVATE -municode ${PROBE_LINK})
   set_target_properties(${helper} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
@@ -57,14 +58,27 @@ set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine
 set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine
   ENVIRONMENT "${E2E_ENV}")
 
-# The suites in the shared prefix run one at a time (RESOURCE_LOCK), beside
-# the release build and the installer suites, whose prefixes are their own.
-function(add_e2e_test module)
-  add_test(NAME e2e_${module}
-    COMMAND ${PYTHON} -m unittest -v ${module}
+# An end-to-end suite, e2e_<name>: unittest runs RUN (the module <name> by
+# default). The suites in the shared prefix run one at a time
+# (RESOURCE_LOCK), beside the release build and the installer suites, whose
+# prefixes (FIXTURES) are their own.
+function(add_e2e_test name)
+  cmake_parse_arguments(E2E "" "" "RUN;FIXTURES" ${ARGN})
+  if(NOT E2E_RUN)
+    set(E2E_RUN ${name})
+  endif()
+  add_test(NAME e2e_${name}
+    COMMAND ${PYTHON} -m unittest -v ${E2E_RUN}
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
-  set_tests_properties(e2e_${module} PROPERTIES FIXTURES_REQUIRED wine
-    RESOURCE_LOCK wineprefix ENVIRONMENT "${E2E_ENV}" TIMEOUT 900)
+  set_tests_properties(e2e_${name} PROPERTIES ENVIRONMENT "${E2E_ENV}"
+    TIMEOUT 900)
+  if(E2E_FIXTURES)
+    set_tests_properties(e2e_${name} PROPERTIES
+      FIXTURES_REQUIRED "${E2E_FIXTURES}")
+  else()
+    set_tests_properties(e2e_${name} PROPERTIES FIXTURES_REQUIRED wine
+      RESOURCE_LOCK wineprefix)
+  endif()
 endfunction()
 
 add_e2e_test(test_launcher)
@@ -129,23 +143,15 @@ add_test(NAME wine_template
   COMMAND ${PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/wine_prefix.py template)
 set_tests_properties(wine_template PROPERTIES FIXTURES_SETUP wine_template
   ENVIRONMENT "${E2E_ENV}")
-function(add_installer_suite name)
-  add_test(NAME e2e_${name}
-    COMMAND ${PYTHON} -m unittest -v ${ARGN}
-    WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
-  set_tests_properties(e2e_${name} PROPERTIES
-    FIXTURES_REQUIRED "release;wine_template" ENVIRONMENT "${E2E_ENV}"
-    TIMEOUT 900)
-endfunction()
 foreach(module IN ITEMS test_installer test_installer_folders
                        test_installer_faults test_installer_pages
                        test_installer_winget)
-  add_installer_suite(${module} ${module})
+  add_e2e_test(${module} FIXTURES release wine_template)
 endforeach()
-add_installer_suite(test_installer_in_use_install
-  test_installer_in_use.InstallWaits)
-add_installer_suite(test_installer_in_use_uninstall
-  test_installer_in_use.UninstallWaits)
+add_e2e_test(test_installer_in_use_install
+  RUN test_installer_in_use.InstallWaits FIXTURES release wine_template)
+add_e2e_test(test_installer_in_use_uninstall
+  RUN test_installer_in_use.UninstallWaits FIXTURES release wine_template)
 # The longest first, where they wait for the same fixtures.
 set_tests_properties(e2e_test_installer_in_use_install
   e2e_test_installer_in_use_uninstall e2e_test_installer_pages

@@ -3,7 +3,6 @@
 what the windows show read with uiprobe.exe, and the screen as a picture.
 Wine draws its windows, frames included, on a virtual desktop of its own
 that fills the screen, so that no window manager is needed."""
-import json
 import os
 import struct
 import subprocess
@@ -103,18 +102,8 @@ class Windows:
         self.uiprobe = uiprobe
 
     def read(self):
-        out = os.path.join(self.prefix.drive_c, f"ui-{os.getpid()}.json")
-        status, text = self.prefix.run(self.uiprobe,
-                                       self.prefix.windows(out),
-                                       extra_env={"DISPLAY":
-                                                  self.display.name})
-        if status != 0:
-            raise RuntimeError(f"uiprobe: {status}\n{text}")
-        try:
-            with open(out, encoding="utf-8") as f:
-                return json.load(f)
-        finally:
-            os.remove(out)
+        return self.prefix.read_json(self.uiprobe, extra_env={
+            "DISPLAY": self.display.name})
 
     def wait_for(self, text, seconds=30, other_than=None):
         """The first window showing a control with this text (other than

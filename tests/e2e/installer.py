@@ -159,18 +159,24 @@ class Prefix:
         waits for it and returns its exit code."""
         return spawn(program, command_line, self.drive_c, self.env)[0]
 
+    def read_json(self, helper, *arguments, extra_env=None):
+        """Runs a test helper that writes JSON into the file named first
+        (regdump.exe, uiprobe.exe); returns what it wrote."""
+        out = os.path.join(self.drive_c, f"helper-{os.getpid()}.json")
+        status, text = self.run(helper, self.windows(out), *arguments,
+                                extra_env=extra_env)
+        if status != 0:
+            raise RuntimeError(f"{helper} {arguments}: {status}\n{text}")
+        try:
+            with open(out, encoding="utf-8") as f:
+                return json.load(f)
+        finally:
+            os.remove(out)
+
     def registry(self, *keys):
         """{key: {value: data}} of the keys and every key below them; None
         for a given key that does not exist."""
-        dump = os.path.join(self.drive_c, f"regdump-{os.getpid()}.json")
-        status, out = self.run(REGDUMP_EXE, self.windows(dump), *keys)
-        if status != 0:
-            raise RuntimeError(f"regdump {keys}: {status}\n{out}")
-        try:
-            with open(dump, encoding="utf-8") as f:
-                return json.load(f)
-        finally:
-            os.remove(dump)
+        return self.read_json(REGDUMP_EXE, *keys)
 
 
 def place_probes(folder):

@@ -1,5 +1,6 @@
 // Appends one JSON object a line to the file named by PROBE_RECORD, so that
-// the test driver can read back what a probe library saw inside the launcher.
+// the test driver can read back what a probe library saw inside the launcher;
+// and the JSON and file writing the test helpers share.
 #pragma once
 
 #include <windows.h>
@@ -37,6 +38,20 @@ inline std::wstring ModulePath(HMODULE module) {
       GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
   path.resize(length);
   return path;
+}
+
+// Writes data as the whole file; false when it could not.
+inline bool Write(const wchar_t* path, const std::string& data) {
+  const HANDLE file =
+      CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  DWORD written = 0;
+  const BOOL done = WriteFile(
+      file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+  CloseHandle(file);
+  return done != FALSE && written == data.size();
 }
 
 inline void Append(const std::string& line) {

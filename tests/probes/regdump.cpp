@@ -13,37 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "record.h"
+
 namespace {
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) {
-    return {};
-  }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                       static_cast<int>(text.size()), nullptr,
-                                       0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                      out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-std::string Json(const std::wstring& text) {
-  std::string out = "\"";
-  for (const char c : Utf8(text)) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+std::string Json(const std::wstring& text) { return probe::Json(text.c_str()); }
 
 std::string Data(DWORD type, const std::vector<BYTE>& data, DWORD size) {
   const auto* text = reinterpret_cast<const wchar_t*>(data.data());
@@ -147,14 +121,5 @@ int wmain(int argc, wchar_t** argv) {
     }
   }
   out += "\n}\n";
-  const HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return 203;
-  }
-  DWORD written = 0;
-  const BOOL done = WriteFile(file, out.data(), static_cast<DWORD>(out.size()),
-                              &written, nullptr);
-  CloseHandle(file);
-  return done != FALSE && written == out.size() ? 0 : 204;
+  return probe::Write(argv[1], out) ? 0 : 203;
 }

@@ -9,45 +9,23 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
-namespace {
+#include "record.h"
 
-std::string Json(const wchar_t* text) {
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr,
-                      nullptr);
-  utf8.resize(utf8.size() - 1);
-  std::string out = "\"";
-  for (const char c : utf8) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+namespace {
 
 std::string Text(HWND window) {
   wchar_t text[4096] = L"";
   SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(text),
                       SMTO_ABORTIFHUNG, 1000, nullptr);
-  return Json(text);
+  return probe::Json(text);
 }
 
 std::string ClassName(HWND window) {
   wchar_t name[256] = L"";
   GetClassNameW(window, name, 256);
-  return Json(name);
+  return probe::Json(name);
 }
 
 BOOL CALLBACK AddControl(HWND control, LPARAM out) {
@@ -100,14 +78,5 @@ int wmain(int argc, wchar_t** argv) {
   std::string json = "[";
   EnumWindows(AddWindow, reinterpret_cast<LPARAM>(&json));
   json += "\n]\n";
-  const HANDLE file = CreateFileW(argv[1], GENERIC_WRITE, 0, nullptr,
-                                  CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    return 202;
-  }
-  DWORD written = 0;
-  const BOOL done = WriteFile(
-      file, json.data(), static_cast<DWORD>(json.size()), &written, nullptr);
-  CloseHandle(file);
-  return done != FALSE && written == json.size() ? 0 : 203;
+  return probe::Write(argv[1], json) ? 0 : 202;
 }
