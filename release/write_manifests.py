@@ -117,7 +117,6 @@ def winget(config, installer_url, installer_hash):
                               "InstallLocation": "/D=<INSTALLPATH>"},
         "ExpectedReturnCodes": returns,
         "UpgradeBehavior": "install",
-        "Commands": [config["exe"].rsplit(".", 1)[0]],
         "FileExtensions": types,
         "ProductCode": config["product_code"],
         "ReleaseDate": time.strftime("%Y-%m-%d",

@@ -22,6 +22,13 @@ Function ReadFolderSwitch
   Push $1
   Push $2
   Push $3
+  ; A command line longer than NSIS's strings cannot be read whole: /D=
+  ; may lie in the part cut off.
+  System::Call 'kernel32::GetCommandLineW() p .r0'
+  System::Call 'kernel32::lstrlenW(p r0) i .r1'
+  ${If} $1 >= ${NSIS_MAX_STRLEN}
+    !insertmacro Refuse ${EXIT_BAD_FOLDER} "The command line is too long for the setup of ${APP_NAME} to read."
+  ${EndIf}
   System::Call 'kernel32::GetCommandLineW() w .r0'
   StrCpy $ChosenFolder ""
   StrLen $1 $0
@@ -84,7 +91,8 @@ FunctionEnd
 ; Replaces the folder on the stack by its canonical form, without a
 ; trailing backslash, or by "" when it is not a full path of a drive
 ; ("C:\...") or a network share ("\\server\share\..."), or holds a quote,
-; a wildcard or another character no folder name can have.
+; a wildcard, a control character or another character no folder name can
+; have. Short names (PROGRA~1) of the parts that exist are made long.
 Function ${UN}CanonicalFolder
   Exch $R0
   Push $R1
@@ -141,6 +149,36 @@ Function ${UN}CanonicalFolder
   Call ${UN}StrContains
   Pop $R2
   ${IfThen} $R2 = 1 ${|} StrCpy $R0 "" ${|}
+  ; Control characters.
+  ${ForEach} $R1 1 31 + 1
+    IntFmt $R2 "%c" $R1
+    Push $R0
+    Push $R2
+    Call ${UN}StrContains
+    Pop $R2
+    ${IfThen} $R2 = 1 ${|} StrCpy $R0 "" ${|}
+  ${Next}
+  ; Short (8.3) names of the parts that exist, made long, so that any
+  ; spelling of an installation's folder is the one registered.
+  ${If} $R0 != ""
+    StrCpy $R1 $R0  ; the part that exists
+    StrCpy $R3 ""   ; and the rest
+    ${Do}
+      ${If} ${FileExists} "$R1\*.*"
+        ${ExitDo}
+      ${EndIf}
+      ${GetFileName} $R1 $R2
+      StrCpy $R3 "\$R2$R3"
+      ${GetParent} $R1 $R1
+    ${LoopUntil} $R1 == ""
+    ${If} $R1 != ""
+      System::Call 'kernel32::GetLongPathNameW(w R1, w .R2, i ${NSIS_MAX_STRLEN}) i .R1'
+      ${If} $R1 > 0
+      ${AndIf} $R1 < ${NSIS_MAX_STRLEN}
+        StrCpy $R0 "$R2$R3"
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
   ; Without a trailing backslash, but for a drive's root.
   StrCpy $R1 $R0 1 -1
   StrLen $R2 $R0
@@ -170,7 +208,13 @@ Function FolderProblem
   ${ElseIf} $R1 == $INSTDIR
   ${OrIf} "$R1\" == $INSTDIR
     StrCpy $R0 "${APP_NAME} cannot be installed into the root of a drive or share."
+  ${ElseIfNot} ${FileExists} "$R1\*.*"
+    StrCpy $R0 "The drive or share $R1 is not there."
   ${Else}
+    Call BadFolderName
+    Pop $R0
+  ${EndIf}
+  ${If} $R0 == ""
     ; The folder, or the nearest part of its path that exists, must be a
     ; folder.
     StrCpy $R1 $INSTDIR
@@ -208,6 +252,45 @@ Function FolderProblem
   Exch $R0
 FunctionEnd
 
+; Pushes what is wrong with a name in $INSTDIR's path below its root, or
+; "": Windows drops a blank or a dot at the end of a name, and a device's
+; name (CON, NUL.txt, COM1...) is no folder.
+Function BadFolderName
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  StrCpy $R0 ""
+  ${GetRoot} $INSTDIR $R1
+  StrLen $R1 $R1
+  IntOp $R1 $R1 + 1
+  StrCpy $R1 $INSTDIR "" $R1  ; the names below the root, "\" between them
+  ${DoWhile} $R1 != ""
+    ${WordFind} $R1 "\" "+1{" $R2  ; the first name
+    ${IfThen} $R2 == $R1 ${|} StrCpy $R1 "" ${|}
+    StrLen $R3 $R2
+    IntOp $R3 $R3 + 1
+    ${IfThen} $R1 != "" ${|} StrCpy $R1 $R1 "" $R3 ${|}
+    StrCpy $R3 $R2 1 -1
+    ${If} $R3 == " "
+    ${OrIf} $R3 == "."
+      StrCpy $R0 "A name in the path ends with a blank or a dot: $R2"
+      ${ExitDo}
+    ${EndIf}
+    ${WordFind} $R2 "." "+1{" $R3  ; the name before its first dot
+    ClearErrors
+    ${WordFind} "|CON|PRN|AUX|NUL|COM1|COM2|COM3|COM4|COM5|COM6|COM7|COM8|COM9|LPT1|LPT2|LPT3|LPT4|LPT5|LPT6|LPT7|LPT8|LPT9|CONIN$$|CONOUT$$|" "|$R3|" "E#" $R3
+    ${IfNot} ${Errors}
+      StrCpy $R0 "A name in the path is a device's: $R2"
+      ${ExitDo}
+    ${EndIf}
+  ${Loop}
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
 ; Refuses an unusable folder with its own exit code. NSIS has its own way
 ; with $INSTDIR after .onInit; the folder chosen is made canonical again.
 Function CheckFolder
@@ -230,7 +313,7 @@ FunctionEnd
 
 ; Pushes the first file of $INSTDIR that the installer would write over and
 ; that no installation of this product put there, or "". A folder holding
-; this scope's installation, or a journal of an interrupted one, is ours.
+; this scope's installation, or the job the registry names, is ours.
 !macro CheckForeignFile INDEX NAME
   ${If} $R0 == ""
   ${AndIf} ${FileExists} "$INSTDIR\${NAME}"
@@ -239,11 +322,14 @@ FunctionEnd
 !macroend
 Function ForeignFile
   Push $R0
+  Push $R1
   StrCpy $R0 ""
+  ReadRegStr $R1 SHCTX "${PRODUCT_KEY}" "Setup"
   ${If} $INSTDIR != $Previous
-  ${AndIfNot} ${FileExists} "$INSTDIR\${JOURNAL}\*.*"
+  ${AndIf} $INSTDIR != $R1
     !insertmacro ForEachOwnFile CheckForeignFile
   ${EndIf}
+  Pop $R1
   Exch $R0
 FunctionEnd
 

@@ -19,9 +19,11 @@
 ;                installation is still to be emptied.
 ;
 ; SHCTX\Software\Tolvarin "Setup" names the folder while a job runs, so
-; that the next run finds a journal wherever it is. A job that fails, and
-; an interrupted one that the next run of the installer finds, is undone
-; from the journal: each replaced file back from <n>.old (or removed, when
+; that the next run finds a journal wherever it is; only a journal the
+; registry names is read (one planted in a folder is not ours), it is
+; written as UTF-16 (a folder's name may hold any character), and a file it
+; names must lie inside its folder. A job that fails, and an interrupted one
+; that the next run of the installer finds, is undone from the journal: each replaced file back from <n>.old (or removed, when
 ; it was new), the previous registration written back, the folders the job
 ; made removed when empty, the journal removed. One that was done only
 ; has its previous folder emptied.
@@ -102,9 +104,16 @@ Function StageFiles
     ReadRegDWORD $6 SHCTX "${UNINSTALL_KEY}" "DesktopShortcut"
     ${IfThen} $6 != 1 ${|} StrCpy $6 0 ${|}
   ${EndIf}
+  ; A journal the registry does not name is no job of this product's (its
+  ; own was undone before): it goes.
+  RMDir /r $Journal
   ClearErrors
-  CreateDirectory $Journal
   WriteRegStr SHCTX "${PRODUCT_KEY}" "Setup" $INSTDIR
+  CreateDirectory $Journal
+  ; UTF-16, which the INI functions keep once the file starts with its mark.
+  FileOpen $0 "$Journal\job.tmp" w
+  FileWriteWord $0 0xFEFF
+  FileClose $0
   WriteINIStr "$Journal\job.tmp" "job" "Folder" $INSTDIR
   WriteINIStr "$Journal\job.tmp" "job" "Made" $2
   WriteINIStr "$Journal\job.tmp" "job" "Previous" $Previous
@@ -189,6 +198,14 @@ FunctionEnd
 !macro RemovePreviousFolder NAME
   RMDir "$1\${NAME}"
 !macroend
+; The folder $1 that an installation moved away from: its files go, and the
+; folders they leave empty; the user's stay.
+!macro EmptyPreviousFolder
+  !insertmacro ForEachOwnFile DeletePreviousFile
+  RMDir /r "$1\${JOURNAL}"
+  !insertmacro ForEachInstalledFolder RemovePreviousFolder
+  RMDir $1
+!macroend
 Function FinishJob
   !insertmacro Mark "done"
   ReadINIStr $1 "$Journal\job.ini" "job" "Previous"
@@ -198,10 +215,7 @@ Function FinishJob
   ${If} $1 != ""
   ${AndIf} $1 != $2
   ${AndIf} $1 != $3
-    !insertmacro ForEachOwnFile DeletePreviousFile
-    RMDir /r "$1\${JOURNAL}"
-    !insertmacro ForEachInstalledFolder RemovePreviousFolder
-    RMDir $1
+    !insertmacro EmptyPreviousFolder
   ${EndIf}
   RMDir /r $Journal
   Call EndJournal
@@ -223,6 +237,7 @@ Function UndoJob
   Push $R0
   Push $R1
   Push $R2
+  Push $R3
   Push $INSTDIR
   ${If} $Journal == ""
     Goto end
@@ -243,7 +258,11 @@ Function UndoJob
       ${If} ${Errors}
         ${ExitFor}
       ${EndIf}
+      Push $R1
+      Call NameInside
+      Pop $R3
       ${IfNot} ${FileExists} "$Journal\$R0.on"
+      ${OrIf} $R3 = 0
         ${Continue}
       ${EndIf}
       ClearErrors
@@ -277,7 +296,12 @@ Function UndoJob
       ${If} ${Errors}
         ${ExitFor}
       ${EndIf}
-      RMDir "$JobFolder\$R1"
+      Push $R1
+      Call NameInside
+      Pop $R3
+      ${If} $R3 = 1
+        RMDir "$JobFolder\$R1"
+      ${EndIf}
     ${Next}
   ${EndIf}
   ${If} $R2 = 1
@@ -301,6 +325,7 @@ Function UndoJob
   ClearErrors
   end:
   Pop $INSTDIR
+  Pop $R3
   Pop $R2
   Pop $R1
   Pop $R0
@@ -311,11 +336,9 @@ FunctionEnd
 Function WritePreviousRegistration
   ReadINIStr $INSTDIR "$Journal\job.ini" "job" "Previous"
   ${If} $INSTDIR == ""
-    ; Only what names the job's folder.
-    ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
-    ${If} $0 == $JobFolder
-      !insertmacro Unregister
-    ${EndIf}
+    ; Nothing was registered in this scope, and the lock kept any other
+    ; setup away: whatever of the registration the job wrote goes.
+    !insertmacro Unregister
   ${Else}
     ReadINIStr $RegVersion "$Journal\job.ini" "job" "Version"
     ReadINIStr $RegSize "$Journal\job.ini" "job" "Size"
@@ -325,38 +348,74 @@ Function WritePreviousRegistration
   ${EndIf}
 FunctionEnd
 
-; An interrupted job that an earlier run left, in this scope's journal
-; folder, the folder installed into or the installation registered, is
-; undone (or, when it was done, finished) before anything else changes.
-!macro RecoverJournalIn FOLDER
-  ${If} ${FOLDER} != ""
-  ${AndIf} ${FileExists} "${FOLDER}\${JOURNAL}\*.*"
-    StrCpy $Journal "${FOLDER}\${JOURNAL}"
-    StrCpy $JobFolder ${FOLDER}
-    ${If} ${FileExists} "$Journal\done"
-      Push $INSTDIR
-      StrCpy $INSTDIR ${FOLDER}
-      Call FinishJob
-      Pop $INSTDIR
-    ${Else}
-      Call UndoJob
-      ${If} ${Errors}
-        !insertmacro Refuse ${EXIT_FAILED} "An interrupted setup of ${APP_NAME} in ${FOLDER} could not be undone."
+; Replaces the name on the stack by 1 when it lies inside the job's folder
+; (relative, without a drive, a root or ".."), else by 0.
+Function NameInside
+  Exch $R0
+  Push $R1
+  Push $R2
+  Push $R0
+  Push ":"
+  Call StrContains
+  Pop $R1
+  StrCpy $R2 $R0 1
+  ${If} $R1 = 1
+  ${OrIf} $R2 == "\"
+  ${OrIf} $R0 == ""
+    StrCpy $R0 0
+  ${Else}
+    StrCpy $R0 "\$R0\"
+    StrCpy $R1 0
+    ${Do}
+      StrCpy $R2 $R0 4 $R1
+      ${If} $R2 == "\..\"
+        StrCpy $R0 0
+        ${ExitDo}
+      ${ElseIf} $R2 == ""
+        StrCpy $R0 1
+        ${ExitDo}
       ${EndIf}
-    ${EndIf}
+      IntOp $R1 $R1 + 1
+    ${Loop}
   ${EndIf}
-!macroend
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; An interrupted job that an earlier run left, in the folder this scope's
+; registry names, is undone (or, when it was done, finished) before
+; anything else changes. A journal there that names another folder was not
+; written by this setup and is refused.
 Function RecoverJournals
   ReadRegStr $R0 SHCTX "${PRODUCT_KEY}" "Setup"
-  !insertmacro RecoverJournalIn $R0
-  ; A journal's folder that holds none (its job was undone by hand).
-  ${If} $R0 != ""
-  ${AndIfNot} ${FileExists} "$R0\${JOURNAL}\*.*"
-    StrCpy $JobFolder $R0
-    Call EndJournal
+  ${If} $R0 == ""
+    Return
   ${EndIf}
-  !insertmacro RecoverJournalIn $INSTDIR
-  !insertmacro RecoverJournalIn $Previous
+  StrCpy $Journal "$R0\${JOURNAL}"
+  StrCpy $JobFolder $R0
+  ${IfNot} ${FileExists} "$Journal\*.*"
+    ; Its job ended otherwise (undone by hand, say).
+    Call EndJournal
+    Return
+  ${EndIf}
+  ${If} ${FileExists} "$Journal\job.ini"
+    ReadINIStr $R1 "$Journal\job.ini" "job" "Folder"
+    ${If} $R1 != $R0
+      !insertmacro Refuse ${EXIT_FAILED} "The setup journal in $Journal was not written for that folder; ${APP_NAME} leaves it alone. Remove it and run the setup again."
+    ${EndIf}
+  ${EndIf}
+  ${If} ${FileExists} "$Journal\done"
+    Push $INSTDIR
+    StrCpy $INSTDIR $R0
+    Call FinishJob
+    Pop $INSTDIR
+  ${Else}
+    Call UndoJob
+    ${If} ${Errors}
+      !insertmacro Refuse ${EXIT_FAILED} "An interrupted setup of ${APP_NAME} in $R0 could not be undone."
+    ${EndIf}
+  ${EndIf}
   ; Reading the registration again: an undone job may have changed it.
   Call ReadPrevious
 FunctionEnd

@@ -89,8 +89,13 @@ Function un.onInit
   ${IfNot} ${Errors}
     StrCpy $FromSetup 1
   ${EndIf}
+  ; Its own path, long, however it was started (C:\PROGRA~1\...).
+  System::Call 'kernel32::GetLongPathNameW(w "$EXEPATH", w .r1, i ${NSIS_MAX_STRLEN}) i .r0'
+  ${If} $0 = 0
+    StrCpy $1 $EXEPATH
+  ${EndIf}
   ${If} $FromSetup = 0
-  ${AndIf} $EXEPATH == "$INSTDIR\${UNINSTALLER}"
+  ${AndIf} $1 == "$INSTDIR\${UNINSTALLER}"
     Call un.RunFromCopy
   ${EndIf}
   StrCpy $Original ""
@@ -158,6 +163,21 @@ FunctionEnd
 Section "Uninstall"
   Push $INSTDIR
   Call un.WaitUntilNotInUse
+  ; A setup interrupted in another folder is the setup's to undo or finish:
+  ; this one would leave its files.
+  ReadRegStr $0 SHCTX "${PRODUCT_KEY}" "Setup"
+  ${If} $0 != ""
+  ${AndIf} $0 != $INSTDIR
+  ${AndIf} ${FileExists} "$0\${JOURNAL}\*.*"
+    !insertmacro Refuse ${EXIT_FAILED} "A setup of ${APP_NAME} in $0 was interrupted. Run the setup again to finish it, then uninstall."
+  ${EndIf}
+  ; An installation moved here whose old folder was still to be emptied.
+  ReadINIStr $1 "$INSTDIR\${JOURNAL}\job.ini" "job" "Previous"
+  ${If} ${FileExists} "$INSTDIR\${JOURNAL}\done"
+  ${AndIf} $1 != ""
+  ${AndIf} $1 != $INSTDIR
+    !insertmacro EmptyPreviousFolder
+  ${EndIf}
 
   !insertmacro ForEachInstalledFile DeleteInstalledFile
   ; What an interrupted setup left: the files of the job are ours.
