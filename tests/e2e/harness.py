@@ -113,8 +113,9 @@ class Installation:
 def spawn(program, command_line, cwd, env=None):
     """Runs a Windows program under Wine with exactly this command line,
     through CreateProcessW; returns wine.run's (status, stdout, stderr).
-    A program that CreateProcessW could not start is started again, a few
-    times at most (see wine.py); one that ran never again."""
+    A program that CreateProcessW could not start for Wine's own failure
+    (ERROR_INTERNAL_ERROR) is started again, a few times at most (see
+    wine.py); one that ran never again."""
     os.makedirs(E2E_TMP, exist_ok=True)
     handle, line_file = tempfile.mkstemp(dir=E2E_TMP, suffix=".txt")
     try:
@@ -127,7 +128,7 @@ def spawn(program, command_line, cwd, env=None):
                                wine.windows_path(line_file)],
                               cwd=cwd, env=env)
             if not (result[0] == 203 and
-                    "spawn.exe: CreateProcessW failed" in result[2]):
+                    "spawn.exe: CreateProcessW failed with 1359" in result[2]):
                 return result
         raise RuntimeError(f"Wine could not start {command_line}: {result}")
     finally:

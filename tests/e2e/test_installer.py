@@ -136,12 +136,13 @@ class Installer(InstallerTestCase):
     def test_upgrades_from_an_older_version(self):
         """In its folder, which a plain upgrade keeps, and into another one
         given with /D=, which takes the installation there and leaves only
-        the user's files in the old folder."""
-        tools = os.path.join(self.prefix.drive_c, "Photo Tools")
+        the user's files in the old folder; both with names of no code
+        page."""
+        tools = os.path.join(self.prefix.drive_c, "Fotos ü 写真")
         folder = os.path.join(tools, "Tolvarin")
         os.makedirs(tools)
         self.addCleanup(shutil.rmtree, tools, True)
-        self.install(installer=self.older, folder="C:\\Photo Tools\\Tolvarin")
+        self.install(installer=self.older, folder="C:\\Fotos ü 写真\\Tolvarin")
         self.assertInstalled(folder, self.older_version)
         self.install()
         self.assertInstalled(folder)
@@ -152,7 +153,7 @@ class Installer(InstallerTestCase):
         with open(os.path.join(folder, "notes.txt"), "w") as notes:
             notes.write("the user's\n")
         moved = os.path.join(tools, "Tolvarin 11")
-        self.install(folder="C:\\Photo Tools\\Tolvarin 11")
+        self.install(folder="C:\\Fotos ü 写真\\Tolvarin 11")
         self.assertInstalled(moved)
         self.assertEqual(tree(folder), ["notes.txt"])
 

@@ -41,13 +41,31 @@ class Faults(InstallerTestCase):
                           check=False).returncode != 0:
             self.skipTest("the test needs the right to mount")
 
+    def killed_at(self, step, *arguments, folder, marker=None):
+        """Runs the installer with arguments and kills it (kill -9) as soon
+        as the journal in folder holds step (or marker exists)."""
+        process = subprocess.Popen(
+            wine.command(self.installer, "/S", *arguments),
+            env=wine.environment(self.prefix.env), stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        marker = marker or os.path.join(folder, JOURNAL, step)
+        while not os.path.exists(marker):
+            self.assertIsNone(process.poll(), "the setup ended")
+        os.kill(process.pid, signal.SIGKILL)
+        process.wait()
+        self.assertTrue(os.path.exists(os.path.join(folder, JOURNAL)))
+
     def test_an_upgrade_killed_at_each_step(self):
         """Killed while staging, when every file is staged, half-way
-        through the swap and while registering: each file of the
-        installation is whole, old or new, and it starts; the next run first
-        undoes the job (here it is then refused, so that what it undid
-        shows), and then installs."""
-        folder = self.all.folder
+        through the swap and while registering, in a folder whose name holds
+        characters of no code page: each file of the installation is whole,
+        old or new, and it starts; the next run first undoes the job (here
+        it is then refused, so that what it undid shows), and then installs.
+        A first installation killed while registering is undone to
+        nothing."""
+        place = "C:\\Fotos ü 写真\\Tolvarin"
+        folder = self.prefix.host(place)
+        parent = os.path.dirname(folder)
         foreign = os.path.join(self.prefix.drive_c, "Foreign")
         os.makedirs(foreign)
         with open(os.path.join(foreign, "Tolvarin.exe"), "w") as f:
@@ -59,43 +77,91 @@ class Faults(InstallerTestCase):
         self.uninstall()
         for step in ("1.new", "swap", "2.on", "register"):
             with self.subTest(step):
-                self.install(installer=self.older)
+                self.install(installer=self.older, folder=place)
                 mine = user_files(folder)
                 # The previous version's files, told apart from the new.
                 for name in OWN:
                     with open(os.path.join(folder, name), "ab") as f:
                         f.write(b"old")
                 old = {name: read(os.path.join(folder, name)) for name in OWN}
-                before = self.snapshot(folder, os.path.dirname(folder))
+                before = self.snapshot(folder, parent)
 
-                process = subprocess.Popen(
-                    wine.command(self.installer, "/S"),
-                    env=wine.environment(self.prefix.env),
-                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                    stderr=subprocess.DEVNULL)
-                marker = os.path.join(folder, JOURNAL, step)
-                while not os.path.exists(marker):
-                    self.assertIsNone(process.poll(), "the setup ended")
-                os.kill(process.pid, signal.SIGKILL)
-                process.wait()
-
-                self.assertTrue(os.path.exists(os.path.join(folder, JOURNAL)))
+                self.killed_at(step, folder=folder)
                 for name in OWN:
                     data = read(os.path.join(folder, name))
                     self.assertTrue(data in (old[name], new[name]), name)
-                status, out = self.prefix.run(
-                    "C:\\Program Files\\Tolvarin\\Tolvarin.exe", "/NOAVX")
+                status, out = self.prefix.run(place + "\\Tolvarin.exe",
+                                              "/NOAVX")
                 self.assertEqual(status, 0, out)
 
                 self.install(folder="C:\\Foreign", status=FOREIGN)
-                self.assertEqual(
-                    self.snapshot(folder, os.path.dirname(folder)), before)
+                self.assertEqual(self.snapshot(folder, parent), before)
                 self.install()
                 self.assertInstalled(folder, user_files=mine)
                 self.uninstall()
                 self.assertNothingLeft(folder, ["Library/"] + mine)
                 shutil.rmtree(folder)
+
+        with self.subTest("a first installation"):
+            # Killed once the registration has begun: its shortcut is made
+            # first.
+            self.killed_at("register", f"/D={place}", folder=folder,
+                           marker=self.all.shortcut)
+            self.install(folder="C:\\Foreign", status=FOREIGN)
+            self.assertNothingLeft(folder)
+        shutil.rmtree(parent)
         shutil.rmtree(foreign)
+
+    def test_an_uninstall_after_an_interrupted_move(self):
+        """An installation moved into another folder with /D= and killed:
+        half-way, the registered uninstall refuses with nothing changed,
+        until the setup has run again; once the move was done, uninstalling
+        the new folder empties the old one too."""
+        apps = os.path.join(self.prefix.drive_c, "Apps")
+        old, new = os.path.join(apps, "A"), os.path.join(apps, "B")
+        self.addCleanup(shutil.rmtree, apps, True)
+        self.install(installer=self.older, folder="C:\\Apps\\A")
+        self.killed_at("2.on", "/D=C:\\Apps\\B", folder=new)
+        before = self.snapshot(apps)
+        self.uninstall(status=FAILED)
+        self.assertEqual(self.snapshot(apps), before)
+        self.install(folder="C:\\Apps\\B")
+        self.assertInstalled(new)
+        self.assertFalse(os.path.exists(old))
+
+        self.uninstall()
+        self.install(installer=self.older, folder="C:\\Apps\\A")
+        self.killed_at("done", "/D=C:\\Apps\\B", folder=new)
+        self.uninstall()
+        self.assertNothingLeft(new)
+        self.assertFalse(os.path.exists(old))
+
+    def test_a_journal_planted_in_the_folder_is_not_read(self):
+        """A journal that this setup did not write (the registry does not
+        name it), put into the folder it installs into: it neither writes
+        nor deletes anything it names elsewhere, and installs."""
+        victim = os.path.join(self.prefix.drive_c, "Victim")
+        shared = os.path.join(self.prefix.drive_c, "Shared")
+        journal = os.path.join(shared, "Tolvarin", JOURNAL)
+        os.makedirs(victim)
+        os.makedirs(journal)
+        self.addCleanup(shutil.rmtree, victim, True)
+        self.addCleanup(shutil.rmtree, shared, True)
+        for name in ("precious.txt", "other.txt"):
+            with open(os.path.join(victim, name), "w") as f:
+                f.write("the user's\n")
+        with open(os.path.join(journal, "job.ini"), "w") as f:
+            f.write("[job]\nFolder=C:\\Victim\n"
+                    "[files]\n0=precious.txt\n1=other.txt\n")
+        for name, data in (("swap", ""), ("0.on", ""), ("1.on", ""),
+                           ("0.old", "planted\n")):
+            with open(os.path.join(journal, name), "w") as f:
+                f.write(data)
+        before = self.snapshot(victim)[0]
+        self.install(folder="C:\\Shared\\Tolvarin")
+        self.assertEqual(self.snapshot(victim)[0], before)
+        self.assertInstalled(os.path.dirname(journal))
+        self.uninstall()
 
     def test_a_step_that_fails_undoes_the_upgrade(self):
         """A fault made at a step after the files began to change: Library\\
@@ -109,6 +175,8 @@ class Faults(InstallerTestCase):
 
         def library_on_its_own_mount():
             self.mount("--bind", library, library)
+            self.addCleanup(subprocess.run, ["umount", library],
+                            stderr=subprocess.DEVNULL, check=False)
             return lambda: subprocess.run(["umount", library], check=True)
 
         def start_menu_a_file():

@@ -4,6 +4,7 @@ uninstalls to nothing, or is refused with nothing changed; the length limit
 to the character; and folders that hold more than Tolvarin (another
 program's files, the user's empty folders) or are a link."""
 import os
+import re
 import shutil
 import unittest
 
@@ -35,6 +36,10 @@ class Folders(InstallerTestCase):
         uninstalled to nothing by the registered command."""
         photo = "C:\\Photo\\Tolvarin"
         longest = folder_of_length(259 - LONGEST)
+        # The short (8.3) name Wine gives C:\Program Files.
+        _, out = self.prefix.run("cmd.exe", "/c", "dir", "/x", "C:\\")
+        short = "C:\\" + re.search(r"(\S+~\S+) +Program Files\r?$", out,
+                                   re.MULTILINE).group(1)
         table = [
             ("/D=C:\\Photo\\Tolvarin.", photo),
             ("/D=C:\\Photo\\\\Tolvarin", photo),
@@ -42,6 +47,7 @@ class Folders(InstallerTestCase):
             ("/D=C:\\Photo\\.\\Setup\\..\\Tolvarin\\", photo),
             ('"/D=C:\\Photo Tools\\Tolvarin"', "C:\\Photo Tools\\Tolvarin"),
             ("/D=" + longest, longest),
+            (f"/D={short}\\Tolvarin", "C:\\Program Files\\Tolvarin"),
         ]
         for switch, folder in table:
             with self.subTest(switch):
@@ -50,6 +56,14 @@ class Folders(InstallerTestCase):
                 self.assertInstalled(host)
                 self.assertEqual(self.uninstall(), host)
                 self.assertNothingLeft(host)
+        # Installed again and uninstalled through its short spelling.
+        self.install()
+        self.install(folder=f"{short}\\Tolvarin")
+        self.assertInstalled(self.all.folder)
+        self.assertEqual(self.prefix.spawn(
+            f'"{short}\\Tolvarin\\Uninstall.exe" /S _?={short}\\Tolvarin'), 0)
+        self.wait_for(lambda: not os.path.exists(self.all.folder), "the folder")
+        self.assertNothingLeft(self.all.folder)
         for made in ("Photo", "Photo Tools", longest[3:].split("\\")[0]):
             shutil.rmtree(os.path.join(self.prefix.drive_c, made))
 
@@ -70,7 +84,15 @@ class Folders(InstallerTestCase):
             ("a quote inside", '/D=C:\\Photo "Tools"\\Tolvarin', BAD_FOLDER),
             ("a quoted argument unclosed", '"/D=C:\\Photo Tools', BAD_FOLDER),
             ("a wildcard", "/D=C:\\Photo*\\Tolvarin", BAD_FOLDER),
+            ("a control character", "/D=C:\\a\x01b\\Tolvarin", BAD_FOLDER),
             ("a device", "/D=\\\\.\\C:\\Tolvarin", BAD_FOLDER),
+            ("a device's name inside", "/D=C:\\x\\NUL.jpg\\Tolvarin",
+             BAD_FOLDER),
+            ("a name that ends with a blank", "/D=C:\\Photo \\Tolvarin",
+             BAD_FOLDER),
+            ("a drive that is not there", "/D=Q:\\Tolvarin", BAD_FOLDER),
+            ("a command line too long to read",
+             "/PAD=" + "p" * 1000 + " /D=C:\\Photo\\Tolvarin", BAD_FOLDER),
             ("a file", "/D=C:\\Photo Tools\\a file", BAD_FOLDER),
             ("below a file", "/D=C:\\Photo Tools\\a file\\Tolvarin",
              BAD_FOLDER),
