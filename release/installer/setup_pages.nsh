@@ -3,7 +3,6 @@
 ; each refusal ends the run with its exit code; with a window, the page
 ; explains it and stays, so that the user can choose again or cancel.
 
-
 Var AllUsersButton
 Var ScopeNote      ; the explanation under the scope choice
 
