@@ -19,7 +19,6 @@ import glob
 import os
 import subprocess
 import sys
-import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.path.join(ROOT, "build", "windows")
@@ -34,7 +33,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import pictures  # noqa: E402
 import wine_prefix  # noqa: E402
 from display import Display, Program, Windows, use_virtual_desktop  # noqa: E402
-from installer import Prefix, place_probes  # noqa: E402
+from installer import Prefix, hold  # noqa: E402
 
 
 def build():
@@ -49,11 +48,6 @@ def build():
                        stdout=subprocess.DEVNULL, check=True)
     [installer] = glob.glob(os.path.join(BUILD, "package", "Tolvarin-*.exe"))
     return installer
-
-
-def read_file(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def save(display, window, name):
@@ -87,19 +81,8 @@ def main():
         display.keys("Return")
         assert setup.status() == 0
 
-        # Installing again while Tolvarin runs: a probe library keeps it
-        # running until the file "release" exists.
-        folder = prefix.scopes["all"].folder
-        place_probes(folder)
-        release = os.path.join(prefix.drive_c, "release")
-        record = os.path.join(prefix.drive_c, "record.jsonl")
-        held = Program(prefix, display, os.path.join(folder, "Tolvarin.exe"),
-                       "/NOAVX", extra_env={
-                           "PROBE_HOLD": prefix.windows(release),
-                           "PROBE_RECORD": prefix.windows(record)})
-        while not (os.path.exists(record) and
-                   b"holding" in read_file(record)):
-            time.sleep(0.1)
+        # Installing again while Tolvarin runs.
+        _, end = hold(prefix, prefix.scopes["all"].folder, prefix.drive_c)
         setup = Program(prefix, display, installer)
         for page in ("Choose users", "Installed version",
                      "Choose Components", "Choose Install Location"):
@@ -112,8 +95,7 @@ def main():
         save(display, dialog, "installer-in-use.png")
         display.keys("Escape")
         setup.status()
-        open(release, "w").close()
-        held.status()
+        end()
     finally:
         display.close()
         prefix.stop()

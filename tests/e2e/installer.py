@@ -186,6 +186,35 @@ class Prefix:
         return self.read_json(REGDUMP_EXE, *keys)
 
 
+def hold(prefix, folder, workdir, extra_env=None):
+    """Starts the launcher installed in folder with a probe library that
+    keeps running, so that its executable and library are in use, and waits
+    until it runs; returns the process and the function that lets it end."""
+    place_probes(folder)
+    release = os.path.join(workdir, "release")
+    record = os.path.join(workdir, "record.jsonl")
+    for old in (release, record):
+        if os.path.exists(old):
+            os.remove(old)
+    env = wine.environment(dict(
+        prefix.env, PROBE_HOLD=wine.windows_path(release),
+        PROBE_RECORD=wine.windows_path(record), **(extra_env or {})))
+    process = subprocess.Popen(
+        wine.command(os.path.join(folder, "Tolvarin.exe"), "/NOAVX"),
+        env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 30
+    while not (os.path.exists(record) and b"holding" in read(record)):
+        if time.monotonic() > deadline or process.poll() is not None:
+            raise RuntimeError("the held program did not start")
+        time.sleep(0.05)
+
+    def end():
+        open(release, "w").close()
+        process.wait(timeout=60)
+    return process, end
+
+
 def place_probes(folder):
     """Probe libraries, which record what they see, as both builds."""
     for name in (GENERIC, AVX):
@@ -271,29 +300,8 @@ class InstallerTestCase(unittest.TestCase):
             time.sleep(0.05)
 
     def start_held(self, folder, extra_env=None):
-        """Starts the installed launcher with a probe library that keeps
-        running, so that its executable and library are in use; returns the
-        function that lets it end."""
-        place_probes(folder)
-        release = os.path.join(self.sandbox, "release")
-        record = os.path.join(self.sandbox, "record.jsonl")
-        for old in (release, record):
-            if os.path.exists(old):
-                os.remove(old)
-        env = wine.environment(dict(
-            self.prefix.env, PROBE_HOLD=wine.windows_path(release),
-            PROBE_RECORD=wine.windows_path(record), **(extra_env or {})))
-        process = subprocess.Popen(
-            wine.command(os.path.join(folder, "Tolvarin.exe"), "/NOAVX"),
-            env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL)
-        self.wait_for(lambda: os.path.exists(record) and
-                      b"holding" in read(record), "the held program",
-                      seconds=30)
-
-        def end():
-            open(release, "w").close()
-            process.wait(timeout=60)
+        """hold(), ended at the latest when the test ends."""
+        process, end = hold(self.prefix, folder, self.sandbox, extra_env)
         self.addCleanup(lambda: process.poll() is None and end())
         return end
 
