@@ -2,13 +2,8 @@
 # icon, version record) and the image header settings that the application
 # hosted in the process inherits.
 
-# The name texts of the version record. The numbers come from project().
-set(LAUNCHER_COMPANY_NAME "Tolvarin developers")
-set(LAUNCHER_FILE_DESCRIPTION "Tolvarin photo application")
-set(LAUNCHER_INTERNAL_NAME "Tolvarin")
-set(LAUNCHER_LEGAL_COPYRIGHT "Copyright (C) 2026 Tolvarin developers")
-set(LAUNCHER_PRODUCT_NAME "Tolvarin")
-
+# The name texts of the version record are set in CMakeLists.txt; the numbers
+# come from project().
 set(IMAGE_DIR ${CMAKE_CURRENT_LIST_DIR})
 configure_file(${IMAGE_DIR}/version.h.in ${CMAKE_BINARY_DIR}/image/version.h
   @ONLY)

@@ -60,6 +60,10 @@ endif()
 list(PREPEND CMAKE_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR}/installer)
 set(CPACK_TOLVARIN_INSTALLER_DIR ${CMAKE_CURRENT_LIST_DIR}/installer)
 set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS -WX)
+# The uninstaller is made by the installer's script, with the same makensis.
+find_program(TOLVARIN_MAKENSIS makensis REQUIRED)
+set(CPACK_NSIS_EXECUTABLE ${TOLVARIN_MAKENSIS})
+set(CPACK_TOLVARIN_MAKENSIS ${TOLVARIN_MAKENSIS})
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/image/icon/tolvarin.ico)
 set(CPACK_TOLVARIN_EXE ${LAUNCHER_EXE_NAME}.exe)
 set(CPACK_TOLVARIN_DESCRIPTION "${LAUNCHER_FILE_DESCRIPTION} installer")
@@ -75,28 +79,9 @@ if(CPACK_TOLVARIN_SIGN_COMMAND)
   string(APPEND CPACK_TOLVARIN_SIGN_COMMAND "-- \"%1\"")
 endif()
 
-# The photo types the installer offers Tolvarin for in "Open with", from
-# their one list (release/file_types.json), as a macro per ProgID that
-# applies a given macro to each type.
-file(READ ${CMAKE_CURRENT_LIST_DIR}/file_types.json file_types)
-set(types "")
-set(macro [[${_MACRO}]])
-foreach(kind IN ITEMS Image Raw)
-  string(TOUPPER ${kind} upper)
-  string(APPEND types "!macro ForEach${upper}Type _MACRO\n")
-  string(JSON count LENGTH "${file_types}" progids ${PROJECT_NAME}.${kind})
-  math(EXPR last "${count} - 1")
-  foreach(index RANGE ${last})
-    string(JSON type GET "${file_types}" progids ${PROJECT_NAME}.${kind}
-      ${index})
-    string(APPEND types "  !insertmacro ${macro} ${type}\n")
-  endforeach()
-  string(APPEND types "!macroend\n")
-endforeach()
-file(WRITE ${CMAKE_BINARY_DIR}/release/file_types.nsh "${types}")
-set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY
-  CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/file_types.json)
-set(CPACK_TOLVARIN_FILE_TYPES ${CMAKE_BINARY_DIR}/release/file_types.nsh)
+# The job engine, an NSIS plugin, and what the installer lays out.
+set(CPACK_TOLVARIN_ENGINE_DIR ${SETUP_GENERATED})
+set(CPACK_TOLVARIN_LAYOUT ${PROJECT_SOURCE_DIR}/release/layout.json)
 
 # The exit codes of the installer and the uninstaller, from their one
 # definition (release/exit_codes.json), as NSIS defines EXIT_<NAME>.

@@ -14,6 +14,14 @@ target_include_directories(unit_tests PRIVATE stand_in
 target_link_libraries(unit_tests PRIVATE launcher_core GTest::gtest_main)
 gtest_discover_tests(unit_tests)
 
+# The installer's job engine against an in-memory Windows.
+add_executable(setup_tests
+  unit/setup/job_test.cpp
+  unit/setup/memory_platform.cpp)
+target_include_directories(setup_tests PRIVATE unit/setup)
+target_link_libraries(setup_tests PRIVATE setup_core GTest::gtest_main)
+gtest_discover_tests(setup_tests)
+
 # The real probe alone, without sanitizers, so that it runs under qemu-user
 # on emulated processors.
 add_executable(avx_probe_cli ${PROJECT_SOURCE_DIR}/launcher/avx_probe.cpp

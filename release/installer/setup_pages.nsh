@@ -1,113 +1,110 @@
-; The start: the scope (all users or the current user), what is installed
-; there, the choices and the folder; and the pages that show them. Silent,
-; each refusal ends the run with its exit code; with a window, the page
-; explains it and stays, so that the user can choose again or cancel.
+; The start: the arguments, the scope (all users or the current user), what
+; is installed there, the choices and the folder; and the pages that show
+; them. Silent, each refusal ends the run with its exit code; with a window,
+; the page explains it and stays, so that the user can choose again or
+; cancel.
 
 Var AllUsersButton
 Var ScopeNote      ; the explanation under the scope choice
-
-; Reads the value of a switch from the command line into OUT, and sets the
-; error flag when it is absent.
-!macro Switch NAME OUT
-  ${GetParameters} $R0
-  ClearErrors
-  ${GetOptions} $R0 "${NAME}" ${OUT}
-!macroend
+Var SwitchOpenWith ; "0" for /NOASSOCIATIONS, else empty
+Var SwitchDesktop  ; "1" for /DESKTOPSHORTCUT, else empty
 
 Function .onInit
-  SetRegView 64
   UserInfo::GetAccountType
   Pop $0
   StrCpy $IsAdmin 0
   ${If} $0 == "admin"
     StrCpy $IsAdmin 1
   ${EndIf}
-  Call ReadFolderSwitch
+
+  ; The switches, read by the engine from the command line itself.
+  SetupEngine::Switches
+  Pop $0  ; too long to read
+  Pop $1  ; scope
+  Pop $2  ; /D= given
+  Pop $3  ; /D= folder
+  Pop $SwitchOpenWith
+  Pop $SwitchDesktop
+  Pop $4  ; the uninstaller's
+  Pop $4
+  Pop $4
+  ${If} $0 == 1
+    StrCpy $0 ${EXIT_BAD_FOLDER}
+    StrCpy $1 "too_long_command"
+    Call RefuseWithReason
+  ${EndIf}
+  StrCpy $ChosenFolder ""
+  ${If} $2 == 1
+    StrCpy $ChosenFolder $3
+    ${IfThen} $ChosenFolder == "" ${|} StrCpy $ChosenFolder "$\"$\"" ${|}
+  ${EndIf}
+  ${If} $SwitchOpenWith == 1
+    StrCpy $SwitchOpenWith 0
+  ${EndIf}
 
   ; The scope: a switch; else that of the installation there; else all
   ; users when silent or for an administrator, the current user for
   ; everyone else.
-  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-  ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-  ${If} $0 != ""
-    StrCpy $Scope "all"
-  ${ElseIf} $1 != ""
-    StrCpy $Scope "user"
-  ${ElseIf} ${Silent}
-  ${OrIf} $IsAdmin = 1
-    StrCpy $Scope "all"
-  ${Else}
-    StrCpy $Scope "user"
-  ${EndIf}
-  !insertmacro Switch "/CurrentUser" $0
-  ${IfNot} ${Errors}
-    StrCpy $Scope "user"
-  ${EndIf}
-  !insertmacro Switch "/AllUsers" $0
-  ${IfNot} ${Errors}
-    StrCpy $Scope "all"
+  StrCpy $Scope $1
+  ${If} $Scope == ""
+    SetupEngine::Installed all
+    Pop $0
+    Pop $4
+    Pop $4
+    Pop $4
+    SetupEngine::Installed user
+    Pop $1
+    Pop $4
+    Pop $4
+    Pop $4
+    ${If} $0 != ""
+      StrCpy $Scope "all"
+    ${ElseIf} $1 != ""
+      StrCpy $Scope "user"
+    ${ElseIf} ${Silent}
+    ${OrIf} $IsAdmin = 1
+      StrCpy $Scope "all"
+    ${Else}
+      StrCpy $Scope "user"
+    ${EndIf}
   ${EndIf}
 
-  Call TakeMutex
+  Call TakeLock
   ${If} ${Silent}
     Call ScopeProblem
-    Pop $0
     ${If} $0 != ""
-      !insertmacro QuitWith $0
+      Call RefuseWithReason
     ${EndIf}
     Call SettleScope
   ${EndIf}
 FunctionEnd
 
-; Pushes the exit code of what keeps $Scope from being used, or "", and
-; leaves the explanation in $R9.
+; Sets $0 to the exit code of what keeps $Scope from being used, or "";
+; its reason and details in $1 to $3.
 Function ScopeProblem
-  StrCpy $R9 ""
-  ${If} $Scope == "all"
-    ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
-    ReadRegStr $1 HKCU "${UNINSTALL_KEY}" "DisplayVersion"
-  ${Else}
-    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "DisplayVersion"
-  ${EndIf}
-  ${If} $Scope == "all"
-  ${AndIf} $IsAdmin = 0
-    StrCpy $R9 "Installing for all users needs administrator rights."
-    Push ${EXIT_ELEVATION}
-  ${ElseIf} $0 != ""
-    StrCpy $R9 "${APP_NAME} $1 is installed in $0 for "
-    ${If} $Scope == "all"
-      StrCpy $R9 "$R9you alone. Uninstall it first to install for all users."
-    ${Else}
-      StrCpy $R9 "$R9all users. Uninstall it first to install for you alone."
-    ${EndIf}
-    Push ${EXIT_OTHER_SCOPE}
-  ${Else}
-    Push ""
-  ${EndIf}
+  SetupEngine::ScopeProblem $Scope $IsAdmin
+  Pop $0
+  Pop $1
+  Pop $2
+  Pop $3
 FunctionEnd
 
-; The folder of this scope's installation, canonical, and its version.
-Function ReadPrevious
-  ReadRegStr $Previous SHCTX "${UNINSTALL_KEY}" "InstallLocation"
-  ReadRegStr $PreviousVersion SHCTX "${UNINSTALL_KEY}" "DisplayVersion"
-  ${If} $Previous != ""
-    Push $Previous
-    Call CanonicalFolder
-    Pop $Previous
-  ${EndIf}
-FunctionEnd
-
-; Everything that follows from the scope: the registry and shell folders,
-; the installation there, the folder, and the choices, which an upgrade
-; keeps unless a switch says otherwise.
+; Everything that follows from the scope: the installation there, the
+; folder, and the choices, which an upgrade keeps unless a switch says
+; otherwise.
 Function SettleScope
-  !insertmacro UseScope
-  Call ReadPrevious
+  ${If} $Scope == "all"
+    SetShellVarContext all
+  ${Else}
+    SetShellVarContext current
+  ${EndIf}
+  SetupEngine::Installed $Scope
+  Pop $Previous
+  Pop $PreviousVersion
+  Pop $R0  ; Open with
+  Pop $R1  ; desktop shortcut
   ${If} $ChosenFolder != ""
-    Push $ChosenFolder
-    Call CanonicalFolder
-    Pop $INSTDIR
+    StrCpy $INSTDIR $ChosenFolder
   ${ElseIf} $Previous != ""
     StrCpy $INSTDIR $Previous
   ${ElseIf} $Scope == "all"
@@ -119,59 +116,19 @@ Function SettleScope
   !insertmacro SelectSection ${SecAssociations}
   !insertmacro UnselectSection ${SecDesktop}
   ${If} $Previous != ""
-    ReadRegDWORD $0 SHCTX "${UNINSTALL_KEY}" "OpenWith"
-    ${If} $0 == "0"
+    ${If} $R0 != 1
       !insertmacro UnselectSection ${SecAssociations}
     ${EndIf}
-    ReadRegDWORD $0 SHCTX "${UNINSTALL_KEY}" "DesktopShortcut"
-    ${If} $0 == "1"
+    ${If} $R1 == 1
       !insertmacro SelectSection ${SecDesktop}
     ${EndIf}
   ${EndIf}
-  !insertmacro Switch "/NOASSOCIATIONS" $0
-  ${IfNot} ${Errors}
+  ${If} $SwitchOpenWith == 0
     !insertmacro UnselectSection ${SecAssociations}
   ${EndIf}
-  !insertmacro Switch "/DESKTOPSHORTCUT" $0
-  ${IfNot} ${Errors}
+  ${If} $SwitchDesktop == 1
     !insertmacro SelectSection ${SecDesktop}
   ${EndIf}
-FunctionEnd
-
-; Breaks a message into lines of about 60 characters, after a blank or a
-; backslash, so that a long path wraps in a message box.
-Function WrapText
-  Exch $R0
-  Push $R1
-  Push $R2
-  Push $R3
-  Push $R4
-  StrCpy $R1 ""  ; the text wrapped so far
-  StrCpy $R4 0   ; characters on its last line
-  ${Do}
-    StrCpy $R2 $R0 1
-    ${If} $R2 == ""
-      ${ExitDo}
-    ${EndIf}
-    StrCpy $R0 $R0 "" 1
-    StrCpy $R1 "$R1$R2"
-    IntOp $R4 $R4 + 1
-    ${If} $R2 == "$\n"
-      StrCpy $R4 0
-    ${ElseIf} $R4 >= 60
-      ${If} $R2 == " "
-      ${OrIf} $R2 == "\"
-        StrCpy $R1 "$R1$\r$\n"
-        StrCpy $R4 0
-      ${EndIf}
-    ${EndIf}
-  ${Loop}
-  StrCpy $R0 $R1
-  Pop $R4
-  Pop $R3
-  Pop $R2
-  Pop $R1
-  Exch $R0
 FunctionEnd
 
 Function ScopePage
@@ -200,9 +157,12 @@ Function ScopePageLeave
     StrCpy $Scope "user"
   ${EndIf}
   Call ScopeProblem
-  Pop $0
   ${If} $0 != ""
-    ${NSD_SetText} $ScopeNote $R9
+    StrCpy $R1 $1
+    StrCpy $R2 $2
+    StrCpy $R3 $3
+    Call ReasonText
+    ${NSD_SetText} $ScopeNote $R0
     Abort  ; stays on the page
   ${EndIf}
   Call SettleScope
@@ -233,30 +193,37 @@ Function InstalledPage
 FunctionEnd
 
 ; The folder typed on the folder page is checked on leaving it: a message,
-; and the page stays for the user to correct it.
+; and the page stays for the user to correct it. A folder for all users
+; that ordinary users may change is said so, and the user decides.
 Function FolderPageLeave
-  StrCpy $0 $INSTDIR
-  Push $INSTDIR
-  Call CanonicalFolder
-  Pop $INSTDIR
-  Call FolderProblem
+  SetupEngine::Folder $INSTDIR $Scope
+  Pop $4  ; canonical
+  Pop $0
   Pop $1
-  ${If} $1 == ""
-    Call ForeignFile
-    Pop $2
-    ${If} $2 != ""
-      StrCpy $1 "$INSTDIR already holds $2, which is not from an installation of ${APP_NAME}. Choose another folder."
+  Pop $2
+  Pop $5  ; ordinary users may write to it
+  ${If} $0 != ""
+    StrCpy $R1 $1
+    StrCpy $R2 $2
+    StrCpy $R3 $4
+    Call ReasonText
+    ${If} $0 == ${EXIT_BAD_FOLDER}
+      StrCpy $R0 "${APP_NAME} cannot be installed into $INSTDIR.$\r$\n$\r$\n$R0"
     ${EndIf}
-  ${Else}
-    StrCpy $1 "${APP_NAME} cannot be installed into $0.$\r$\n$\r$\n$1"
-  ${EndIf}
-  ${If} $1 != ""
-    Push $1
+    Push $R0
     Call WrapText
-    Pop $1
-    MessageBox MB_ICONEXCLAMATION $1
-    StrCpy $INSTDIR $0
+    Pop $R0
+    MessageBox MB_ICONEXCLAMATION $R0
     Abort
   ${EndIf}
-  StrCpy $ChosenFolder $INSTDIR
+  ${If} $5 == 1
+    Push "Ordinary users of this computer may change the files in $4, and with them ${APP_NAME} for every user. Install there anyway?"
+    Call WrapText
+    Pop $R0
+    ${IfNot} ${Cmd} `MessageBox MB_YESNO|MB_ICONEXCLAMATION|MB_DEFBUTTON2 $R0 IDYES`
+      Abort
+    ${EndIf}
+  ${EndIf}
+  StrCpy $INSTDIR $4
+  StrCpy $ChosenFolder $4
 FunctionEnd

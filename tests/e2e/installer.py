@@ -36,10 +36,12 @@ PROGIDS = _load("file_types.json")["progids"]
 TYPES = [t for types in PROGIDS.values() for t in types]
 
 CURRENT_VERSION = "Microsoft\\Windows\\CurrentVersion"
-# What the installer lays out besides its uninstaller: the ZIP's entries.
-LAYOUT = ["Library/", "Library/TOLVARIN64.dll", "Library/TOLVARIN64avx.dll",
-          "Library/x64/", "THIRD-PARTY-NOTICES.txt", "Tolvarin.exe"]
-FILES = [name for name in LAYOUT if not name.endswith("/")]
+# What the installer lays out besides its uninstaller (the ZIP's entries),
+# from its one definition; its job's own folder.
+_LAYOUT = _load("layout.json")
+FILES = [name.replace("\\", "/") for name in _LAYOUT["files"][1:]]
+LAYOUT = sorted(FILES + [name.replace("\\", "/") + "/"
+                         for name in _LAYOUT["folders"]])
 JOURNAL = "~setup"
 
 
@@ -351,8 +353,8 @@ class InstallerTestCase(unittest.TestCase):
             "DisplayName": "Tolvarin", "Publisher": "Tolvarin developers",
             "DisplayVersion": version, "DisplayIcon": exe + ",0",
             "InstallLocation": location,
-            "UninstallString": f"{uninstaller} _?={location}",
-            "QuietUninstallString": f"{uninstaller} /S _?={location}",
+            "UninstallString": uninstaller,
+            "QuietUninstallString": f"{uninstaller} /S",
             "NoModify": 1, "NoRepair": 1, "OpenWith": int(open_with),
             "DesktopShortcut": int(desktop)})
         self.assertEqual(registry[scope.app_paths], {"": exe})
@@ -360,9 +362,10 @@ class InstallerTestCase(unittest.TestCase):
         self.assertEqual(os.path.exists(scope.desktop_shortcut), desktop)
         if desktop:
             self.assertShortcutTo(scope.desktop_shortcut, exe)
-        # A job that ended leaves no journal.
+        # A job that ended leaves no journal, in the folder or the registry.
         self.assertFalse(os.path.exists(os.path.join(folder, JOURNAL)))
-        self.assertNotIn("Setup", registry[scope.product] or {})
+        self.assertIsNone(self.prefix.registry(scope.product + "\\Job")[
+            scope.product + "\\Job"])
 
         capabilities = scope.product + "\\Capabilities"
         if open_with:

@@ -1,0 +1,196 @@
+#include "registration.h"
+
+#include "folder.h"
+#include "product.h"
+#include "text.h"
+
+namespace setup {
+namespace {
+
+const std::wstring kAppPathsKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" +
+    std::wstring(kExeName);
+const std::wstring kApplicationKey =
+    std::wstring(kClassesKey) + L"\\Applications\\" + kExeName;
+const std::wstring kCapabilitiesKey = std::wstring(kProductKey) +
+                                      L"\\Capabilities";
+const std::wstring kRegisteredApplicationsKey =
+    L"Software\\RegisteredApplications";
+
+struct ProgId {
+  std::wstring name;
+  std::wstring text;
+  std::vector<std::wstring> types;
+};
+
+std::vector<ProgId> ProgIds() {
+  const std::wstring product = kProductName;
+  return {{product + L".Image", product + L" image",
+           {std::begin(kImageTypes), std::end(kImageTypes)}},
+          {product + L".Raw", product + L" raw photo",
+           {std::begin(kRawTypes), std::end(kRawTypes)}}};
+}
+
+std::wstring ClassKey(const std::wstring& name) {
+  return std::wstring(kClassesKey) + L"\\" + name;
+}
+
+RegData NoneData() { return {kRegNone, {}}; }
+
+void AddAssociations(const std::wstring& exe, std::vector<RegValue>* values) {
+  const std::wstring open = L"\"" + exe + L"\" \"%1\"";
+  for (const ProgId& progId : ProgIds()) {
+    const std::wstring key = ClassKey(progId.name);
+    values->push_back({key, L"", StringData(progId.text)});
+    values->push_back({key, L"FriendlyTypeName", StringData(progId.text)});
+    values->push_back(
+        {key + L"\\DefaultIcon", L"", StringData(L"\"" + exe + L"\",0")});
+    values->push_back({key + L"\\shell\\open\\command", L"", StringData(open)});
+  }
+  values->push_back({kApplicationKey, L"FriendlyAppName",
+                     StringData(kProductName)});
+  values->push_back(
+      {kApplicationKey + L"\\shell\\open\\command", L"", StringData(open)});
+  values->push_back(
+      {kCapabilitiesKey, L"ApplicationName", StringData(kProductName)});
+  values->push_back({kCapabilitiesKey, L"ApplicationDescription",
+                     StringData(kDescription)});
+  for (const ProgId& progId : ProgIds()) {
+    for (const std::wstring& type : progId.types) {
+      values->push_back({ClassKey(L"." + type) + L"\\OpenWithProgids",
+                         progId.name, NoneData()});
+      values->push_back(
+          {kApplicationKey + L"\\SupportedTypes", L"." + type, NoneData()});
+      values->push_back({kCapabilitiesKey + L"\\FileAssociations",
+                         L"." + type, StringData(progId.name)});
+    }
+  }
+  values->push_back({kRegisteredApplicationsKey, kProductName,
+                     StringData(kCapabilitiesKey)});
+}
+
+}  // namespace
+
+RegData StringData(const std::wstring& text) {
+  return {kRegSz, Utf16Bytes(text, true)};
+}
+
+RegData DwordData(std::uint32_t number) {
+  return {kRegDword,
+          {static_cast<std::uint8_t>(number & 0xFFU),
+           static_cast<std::uint8_t>((number >> 8U) & 0xFFU),
+           static_cast<std::uint8_t>((number >> 16U) & 0xFFU),
+           static_cast<std::uint8_t>((number >> 24U) & 0xFFU)}};
+}
+
+std::vector<RegValue> RegistrationValues(const Installation& installation) {
+  const std::wstring& folder = installation.folder;
+  const std::wstring exe = folder + L"\\" + kExeName;
+  const std::wstring uninstaller =
+      L"\"" + folder + L"\\" + kOwnFiles[kUninstaller] + L"\"";
+  std::vector<RegValue> values = {{kAppPathsKey, L"", StringData(exe)}};
+  if (installation.choices.openWith) {
+    AddAssociations(exe, &values);
+  }
+  const std::wstring entry = kUninstallKey;
+  for (RegValue value : std::vector<RegValue>{
+           {entry, L"DisplayName", StringData(kProductName)},
+           {entry, L"Publisher", StringData(kPublisher)},
+           {entry, L"DisplayIcon", StringData(exe + L",0")},
+           {entry, L"InstallLocation", StringData(folder)},
+           {entry, L"EstimatedSize", DwordData(installation.sizeKiB)},
+           // The plain quoted path: tools take it as a file name, or
+           // append /S.
+           {entry, L"UninstallString", StringData(uninstaller)},
+           {entry, L"QuietUninstallString", StringData(uninstaller + L" /S")},
+           {entry, L"NoModify", DwordData(1)},
+           {entry, L"NoRepair", DwordData(1)},
+           {entry, L"OpenWith", DwordData(installation.choices.openWith)},
+           {entry, L"DesktopShortcut",
+            DwordData(installation.choices.desktop)},
+           {entry, L"DisplayVersion", StringData(installation.version)}}) {
+    values.push_back(std::move(value));
+  }
+  return values;
+}
+
+std::vector<ValueName> OwnValues() {
+  std::vector<ValueName> names;
+  for (const RegValue& value :
+       RegistrationValues({L"C:\\x", L"0", 0, {true, true}})) {
+    names.push_back({value.key, value.name});
+  }
+  // The pointer to the journal of earlier versions.
+  names.push_back({kProductKey, L"Setup"});
+  return names;
+}
+
+std::vector<std::wstring> OwnKeys() {
+  std::vector<std::wstring> keys;
+  for (const std::wstring& base :
+       {ClassKey(ProgIds()[0].name), ClassKey(ProgIds()[1].name),
+        kApplicationKey}) {
+    for (const wchar_t* below :
+         {L"\\shell\\open\\command", L"\\shell\\open", L"\\shell"}) {
+      keys.push_back(base + below);
+    }
+    keys.push_back(base + (base == kApplicationKey ? L"\\SupportedTypes"
+                                                   : L"\\DefaultIcon"));
+    keys.push_back(base);
+  }
+  keys.push_back(kCapabilitiesKey + L"\\FileAssociations");
+  keys.push_back(kCapabilitiesKey);
+  for (const ProgId& progId : ProgIds()) {
+    for (const std::wstring& type : progId.types) {
+      keys.push_back(ClassKey(L"." + type) + L"\\OpenWithProgids");
+      keys.push_back(ClassKey(L"." + type));
+    }
+  }
+  keys.push_back(kAppPathsKey);
+  keys.push_back(kUninstallKey);
+  return keys;
+}
+
+std::wstring ShortcutPath(Platform& platform, Root root, ShellFolder which) {
+  const std::wstring folder = platform.Folder(which, root);
+  return folder.empty() ? folder
+                        : folder + L"\\" + kProductName + L".lnk";
+}
+
+std::optional<Installation> ReadInstallation(Platform& platform, Root root) {
+  const auto read = [&](const wchar_t* name) {
+    return platform.ReadValue(root, kUninstallKey, name);
+  };
+  std::wstring spelling;
+  const std::optional<RegData> location = read(L"InstallLocation");
+  if (!location || location->type != kRegSz ||
+      !FromUtf16Bytes(location->bytes, &spelling) || spelling.empty()) {
+    return std::nullopt;
+  }
+  const FolderCheck check = CheckFolder(spelling, platform);
+  if (check.folder.empty() || check.problem == FolderProblem::kNotFullPath ||
+      check.problem == FolderProblem::kRoot) {
+    return std::nullopt;
+  }
+  Installation installation;
+  installation.folder = check.folder;
+  if (const auto version = read(L"DisplayVersion")) {
+    FromUtf16Bytes(version->bytes, &installation.version);
+  }
+  const auto dword = [&](const wchar_t* name) -> std::optional<std::uint32_t> {
+    const std::optional<RegData> data = read(name);
+    if (!data || data->type != kRegDword || data->bytes.size() != 4) {
+      return std::nullopt;
+    }
+    return data->bytes[0] | (data->bytes[1] << 8U) | (data->bytes[2] << 16U) |
+           (static_cast<std::uint32_t>(data->bytes[3]) << 24U);
+  };
+  installation.sizeKiB = dword(L"EstimatedSize").value_or(0);
+  // Missing choices read as an upgrade reads them: "Open with" on, no
+  // desktop shortcut.
+  installation.choices.openWith = dword(L"OpenWith").value_or(1) != 0;
+  installation.choices.desktop = dword(L"DesktopShortcut").value_or(0) == 1;
+  return installation;
+}
+
+}  // namespace setup

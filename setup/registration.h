@@ -1,0 +1,71 @@
+// What Windows finds the program by, in the registry of the scope (HKLM or
+// HKCU, 64-bit view) and in its shell folders: App Paths, the uninstall
+// entry, "Open with" and Default Apps, the Start-menu shortcut and the
+// desktop shortcut. Only this product's own values and keys, never a type's
+// default or another program's ProgID.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+
+namespace setup {
+
+struct Choices {
+  bool openWith = true;
+  bool desktop = false;
+};
+
+// An installation as its registration describes it.
+struct Installation {
+  std::wstring folder;
+  std::wstring version;
+  std::uint32_t sizeKiB = 0;
+  Choices choices;
+};
+
+struct ValueName {
+  std::wstring key;
+  std::wstring name;
+};
+
+struct RegValue {
+  std::wstring key;
+  std::wstring name;
+  RegData data;
+};
+
+inline constexpr const wchar_t* kUninstallKey =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tolvarin";
+inline constexpr const wchar_t* kProductKey = L"Software\\Tolvarin";
+// The setup journal's record, while a job runs.
+inline constexpr const wchar_t* kJobKey = L"Software\\Tolvarin\\Job";
+inline constexpr const wchar_t* kClassesKey = L"Software\\Classes";
+
+// The registration of an installation, in the order it is written: the
+// version last, since it says which files the registration belongs to.
+std::vector<RegValue> RegistrationValues(const Installation& installation);
+
+// Every value any registration of this product holds.
+std::vector<ValueName> OwnValues();
+
+// The keys a registration may leave empty, deepest first: they go when
+// nothing is left in them.
+std::vector<std::wstring> OwnKeys();
+
+// The shortcuts: the Start menu's always, the desktop's when chosen.
+std::wstring ShortcutPath(Platform& platform, Root root, ShellFolder which);
+inline constexpr ShellFolder kShortcuts[] = {ShellFolder::kPrograms,
+                                             ShellFolder::kDesktop};
+
+// The installation registered in the scope, its folder canonical; none
+// without an uninstall entry or with a folder that is not usable.
+std::optional<Installation> ReadInstallation(Platform& platform, Root root);
+
+RegData StringData(const std::wstring& text);
+RegData DwordData(std::uint32_t number);
+
+}  // namespace setup
