@@ -393,9 +393,16 @@ Step ReplaceStep(Platform& platform, const Record& record, std::size_t n) {
               return !facts.exists || facts.folder ||
                      Gone(platform.Delete(*path));
             }
-            if (platform.Facts(old).exists &&
-                platform.Move(old, *path, true) != Status::kOk) {
-              return false;
+            // The backup goes back over the file, unless the file never was
+            // replaced (the backup may be a copy on another volume, which
+            // no rename can bring back).
+            if (platform.Facts(old).exists) {
+              const Status status = platform.SameBytes(old, *path)
+                                        ? platform.Delete(old)
+                                        : platform.Move(old, *path, true);
+              if (status != Status::kOk) {
+                return false;
+              }
             }
             return platform.Facts(*path).attributes == saved.attributes ||
                    platform.SetAttributes(*path, saved.attributes) ==

@@ -27,12 +27,14 @@ add_probe(probe_no_entry SOURCE ${APP}
   DEFINES PROBE_EXPORT_NORMAL=0 PROBE_EXPORT_SATELLITE=0)
 
 # Helpers the tests run under Wine: a program started with an exact command
-# line, the registry read in one process, and what the windows show.
-foreach(helper IN ITEMS spawn regdump uiprobe)
+# line, the registry read in one process, what the windows show, a file held
+# or loaded by another program, and access control lists.
+foreach(helper IN ITEMS spawn regdump uiprobe holdfile sddl)
   add_executable(${helper} probes/${helper}.cpp)
   target_compile_options(${helper} PRIVATE -municode)
   target_include_directories(${helper} PRIVATE probes)
   target_link_options(${helper} PRIVATE -municode ${PROBE_LINK})
+  target_link_libraries(${helper} PRIVATE advapi32)
   set_target_properties(${helper} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
 endforeach()

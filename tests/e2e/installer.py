@@ -8,6 +8,7 @@ import getpass
 import hashlib
 import json
 import os
+import re
 import shutil
 import subprocess
 import time
@@ -22,6 +23,7 @@ SOURCE_DIR = os.environ["SOURCE_DIR"]
 RELEASE_DIR = os.environ["RELEASE_DIR"]
 TEMPLATE = os.path.join(BUILD_DIR, "wineprefix-template")
 REGDUMP_EXE = os.path.join(PROBE_DIR, "regdump.exe")
+SDDL_EXE = os.path.join(PROBE_DIR, "sddl.exe")
 
 
 def _load(name):
@@ -52,6 +54,23 @@ def load_release():
     if "skipped" in release:
         raise unittest.SkipTest(release["skipped"])
     return release
+
+
+def users_may_write(sddl):
+    """Whether an access control list (SDDL) lets ordinary users (Everyone,
+    Authenticated Users, Users, Interactive) add, change or delete files."""
+    write_rights = 0x500D0156  # the file and generic rights that write
+    for ace in re.findall(r"\(([^)]*)\)", sddl):
+        kind, _, rights, _, _, sid = ace.split(";")
+        if kind != "A" or sid not in ("WD", "AU", "BU", "IU"):
+            continue
+        if rights.startswith("0x"):
+            if int(rights, 16) & write_rights:
+                return True
+        elif {rights[i:i + 2] for i in range(0, len(rights), 2)} & {
+                "FA", "FW", "GA", "GW", "SD", "WD", "WO", "DC"}:
+            return True
+    return False
 
 
 def tree(folder):
@@ -182,6 +201,10 @@ class Prefix:
         finally:
             os.remove(out)
 
+    def access_lists(self, *paths):
+        """{Windows path: SDDL} of files and folders in the prefix."""
+        return self.read_json(SDDL_EXE, *[self.windows(p) for p in paths])
+
     def registry(self, *keys):
         """{key: {value: data}} of the keys and every key below them; None
         for a given key that does not exist."""
@@ -209,6 +232,31 @@ def hold(prefix, folder, workdir, extra_env=None):
     while not (os.path.exists(record) and b"holding" in read(record)):
         if time.monotonic() > deadline or process.poll() is not None:
             raise RuntimeError("the held program did not start")
+        time.sleep(0.05)
+
+    def end():
+        open(release, "w").close()
+        process.wait(timeout=60)
+    return process, end
+
+
+def hold_file(prefix, path, mode, workdir):
+    """Has another program keep a file in use: "open" without delete
+    sharing, as a backup agent does, or "load" it as a library; returns the
+    function that lets it go."""
+    release = os.path.join(workdir, "release-file")
+    for old in (release, release + ".held"):
+        if os.path.exists(old):
+            os.remove(old)
+    process = subprocess.Popen(
+        wine.command(os.path.join(PROBE_DIR, "holdfile.exe"), mode,
+                     wine.windows_path(path), wine.windows_path(release)),
+        env=wine.environment(prefix.env), stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 30
+    while not os.path.exists(release + ".held"):
+        if time.monotonic() > deadline or process.poll() is not None:
+            raise RuntimeError(f"holdfile.exe could not {mode} {path}")
         time.sleep(0.05)
 
     def end():
@@ -304,6 +352,12 @@ class InstallerTestCase(unittest.TestCase):
     def start_held(self, folder, extra_env=None):
         """hold(), ended at the latest when the test ends."""
         process, end = hold(self.prefix, folder, self.sandbox, extra_env)
+        self.addCleanup(lambda: process.poll() is None and end())
+        return end
+
+    def hold_file(self, path, mode="open"):
+        """hold_file(), ended at the latest when the test ends."""
+        process, end = hold_file(self.prefix, path, mode, self.sandbox)
         self.addCleanup(lambda: process.poll() is None and end())
         return end
 

@@ -1,20 +1,26 @@
-"""Faults in the middle of a job, under Wine: the setup killed at each step
-of an upgrade (a power loss, a deployment tool's time-out), a disk that fills
-up, and a file that cannot be replaced. The installation stays whole and
-starts; a failure undoes what was done, and the next run undoes what a kill
-left, before anything else; the user's files are never touched."""
+"""Faults in the middle of a job, under Wine: the setup killed at steps of an
+upgrade (a deployment tool's time-out), the whole Wine server killed at
+random moments of an upgrade and of an uninstall (a power loss: Wine writes
+its registry to disk only every 30 s), a disk that fills up, a file that
+cannot be replaced, and journals planted in the folder by any user. The
+installation stays whole and starts; a failure undoes what was done; the
+next run undoes or finishes what a kill left, before anything else; the
+user's files and anything outside the folder are never touched."""
 import os
+import random
 import shutil
 import signal
 import subprocess
+import time
 import unittest
 
 import wine
 from installer import (EXIT, FILES, JOURNAL, InstallerTestCase, read,
-                       tree)
+                       tree, users_may_write)
 
 FAILED, FOREIGN = EXIT["FAILED"], EXIT["FOREIGN"]
 OWN = FILES + ["Uninstall.exe"]
+KILLS = 10  # random moments of an upgrade, and as many of an uninstall
 
 
 def user_files(folder):
@@ -32,6 +38,13 @@ def user_files(folder):
     return made
 
 
+def write(path, text=""):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-16" if path.endswith(".ini")
+              else "utf-8") as f:
+        f.write(text)
+
+
 class Faults(InstallerTestCase):
 
     def mount(self, *arguments):
@@ -41,58 +54,70 @@ class Faults(InstallerTestCase):
                           check=False).returncode != 0:
             self.skipTest("the test needs the right to mount")
 
-    def killed_at(self, step, *arguments, folder, marker=None):
-        """Runs the installer with arguments and kills it (kill -9) as soon
-        as the journal in folder holds step (or marker exists)."""
-        process = subprocess.Popen(
-            wine.command(self.installer, "/S", *arguments),
+    def started(self, *arguments, program=None):
+        return subprocess.Popen(
+            wine.command(program or self.installer, *arguments),
             env=wine.environment(self.prefix.env), stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        marker = marker or os.path.join(folder, JOURNAL, step)
+
+    def killed_at(self, marker, *arguments):
+        """Runs the installer silently with arguments and kills it (kill -9)
+        as soon as the file marker exists."""
+        process = self.started("/S", *arguments)
         while not os.path.exists(marker):
             self.assertIsNone(process.poll(), "the setup ended")
         os.kill(process.pid, signal.SIGKILL)
         process.wait()
-        self.assertTrue(os.path.exists(os.path.join(folder, JOURNAL)))
 
-    def test_an_upgrade_killed_at_each_step(self):
-        """Killed while staging, when every file is staged, half-way
-        through the swap and while registering, in a folder whose name holds
-        characters of no code page: each file of the installation is whole,
-        old or new, and it starts; the next run first undoes the job (here
-        it is then refused, so that what it undid shows), and then installs.
-        A first installation killed while registering is undone to
-        nothing."""
-        place = "C:\\Fotos ü 写真\\Tolvarin"
-        folder = self.prefix.host(place)
-        parent = os.path.dirname(folder)
-        foreign = os.path.join(self.prefix.drive_c, "Foreign")
-        os.makedirs(foreign)
-        with open(os.path.join(foreign, "Tolvarin.exe"), "w") as f:
-            f.write("another program's\n")
-        # The new version's uninstaller, which is not in the ZIP.
+    def new_files(self):
+        """The new version's files, its uninstaller included, which the ZIP
+        does not hold."""
         self.install(folder="C:\\Fresh")
         new = dict(self.payload, **{"Uninstall.exe": read(os.path.join(
             self.prefix.host("C:\\Fresh"), "Uninstall.exe"))})
         self.uninstall()
-        for step in ("1.new", "swap", "2.on", "register"):
+        return new
+
+    def assertWhole(self, folder, old, new, place):
+        """Each file of the installation is whole, old or new, and it
+        starts."""
+        for name in OWN:
+            data = read(os.path.join(folder, name))
+            self.assertTrue(data in (old[name], new[name]), name)
+        status, out = self.prefix.run(place + "\\Tolvarin.exe", "/NOAVX")
+        self.assertEqual(status, 0, out)
+
+    def older_with_user_files(self, folder, place):
+        """The older version, told apart from the new by its bytes, with the
+        user's files in its folder; returns the files and the old bytes."""
+        self.install(installer=self.older, folder=place)
+        mine = user_files(folder)
+        for name in OWN:
+            with open(os.path.join(folder, name), "ab") as f:
+                f.write(b"old")
+        return mine, {name: read(os.path.join(folder, name)) for name in OWN}
+
+    def test_an_upgrade_killed_at_steps(self):
+        """Killed while staging, once the first file and half the files are
+        replaced, in a folder whose name holds characters of no code page:
+        each file is whole, old or new, and it starts; the next run first
+        undoes the job (here it is then refused, so that what it undid
+        shows), and then installs. A first installation killed while it
+        registers is undone to nothing."""
+        place = "C:\\Fotos ü 写真\\Tolvarin"
+        folder = self.prefix.host(place)
+        parent = os.path.dirname(folder)
+        foreign = os.path.join(self.prefix.drive_c, "Foreign")
+        write(os.path.join(foreign, "Tolvarin.exe"), "another program's\n")
+        new = self.new_files()
+        journal = os.path.join(folder, JOURNAL)
+        for step in ("2.new", "0.old", "3.old"):
             with self.subTest(step):
-                self.install(installer=self.older, folder=place)
-                mine = user_files(folder)
-                # The previous version's files, told apart from the new.
-                for name in OWN:
-                    with open(os.path.join(folder, name), "ab") as f:
-                        f.write(b"old")
-                old = {name: read(os.path.join(folder, name)) for name in OWN}
+                mine, old = self.older_with_user_files(folder, place)
                 before = self.snapshot(folder, parent)
 
-                self.killed_at(step, folder=folder)
-                for name in OWN:
-                    data = read(os.path.join(folder, name))
-                    self.assertTrue(data in (old[name], new[name]), name)
-                status, out = self.prefix.run(place + "\\Tolvarin.exe",
-                                              "/NOAVX")
-                self.assertEqual(status, 0, out)
+                self.killed_at(os.path.join(journal, step))
+                self.assertWhole(folder, old, new, place)
 
                 self.install(folder="C:\\Foreign", status=FOREIGN)
                 self.assertEqual(self.snapshot(folder, parent), before)
@@ -103,65 +128,131 @@ class Faults(InstallerTestCase):
                 shutil.rmtree(folder)
 
         with self.subTest("a first installation"):
-            # Killed once the registration has begun: its shortcut is made
-            # first.
-            self.killed_at("register", f"/D={place}", folder=folder,
-                           marker=self.all.shortcut)
+            # The Start menu's shortcut is made once the files are in place.
+            self.killed_at(self.all.shortcut, f"/D={place}")
             self.install(folder="C:\\Foreign", status=FOREIGN)
             self.assertNothingLeft(folder)
         shutil.rmtree(parent)
         shutil.rmtree(foreign)
 
+    def test_the_whole_wine_server_killed_at_random_moments(self):
+        """The Wine server and every program in the prefix killed at random
+        moments of an upgrade and of an uninstall, with the registry as Wine
+        last wrote it (before the job): each file is whole and the
+        installation starts, and the next run ends as the job would have.
+        The moments are drawn anew each run; the seed is in the output."""
+        seed = random.randrange(1 << 30)
+        print(f"\nrandom moments from seed {seed}", flush=True)
+        moments = random.Random(seed)
+        place = "C:\\Program Files\\Tolvarin"
+        folder = self.all.folder
+        new = self.new_files()
+
+        def killed(process):
+            """Kills the server a random moment after the job has begun."""
+            while not os.path.exists(os.path.join(folder, JOURNAL)):
+                if process.poll() is not None:
+                    return
+                time.sleep(0.002)
+            time.sleep(moments.uniform(0, 0.3))
+            wine.run_plain(["wineserver", "-k9"], env=self.prefix.env)
+            process.wait()
+            wine.run_plain(["wineserver", "-p"], env=self.prefix.env)
+
+        def saved():
+            """The registry written to disk, as Wine does every 30 s."""
+            wine.run_plain(["wineserver", "-k"], env=self.prefix.env)
+            wine.run_plain(["wineserver", "-p"], env=self.prefix.env)
+
+        for moment in range(KILLS):
+            with self.subTest(upgrade=moment):
+                mine, old = self.older_with_user_files(folder, place)
+                saved()
+                killed(self.started("/S"))
+                self.assertWhole(folder, old, new, place)
+                self.install()
+                self.assertInstalled(folder, user_files=mine)
+        for moment in range(KILLS):
+            with self.subTest(uninstall=moment):
+                saved()
+                killed(self.started(
+                    "/S", program=os.path.join(folder, "Uninstall.exe")))
+                self.uninstall()
+                self.assertNothingLeft(folder, ["Library/"] + mine)
+                self.install()
+        self.uninstall()
+        shutil.rmtree(folder)
+
     def test_an_uninstall_after_an_interrupted_move(self):
-        """An installation moved into another folder with /D= and killed:
-        half-way, the registered uninstall refuses with nothing changed,
-        until the setup has run again; once the move was done, uninstalling
-        the new folder empties the old one too."""
+        """An installation moved into another folder with /D= and killed
+        half-way: the registered uninstall first undoes the move, then
+        removes the installation; nothing is left in either folder."""
         apps = os.path.join(self.prefix.drive_c, "Apps")
         old, new = os.path.join(apps, "A"), os.path.join(apps, "B")
         self.addCleanup(shutil.rmtree, apps, True)
         self.install(installer=self.older, folder="C:\\Apps\\A")
-        self.killed_at("2.on", "/D=C:\\Apps\\B", folder=new)
-        before = self.snapshot(apps)
-        self.uninstall(status=FAILED)
-        self.assertEqual(self.snapshot(apps), before)
-        self.install(folder="C:\\Apps\\B")
-        self.assertInstalled(new)
-        self.assertFalse(os.path.exists(old))
-
+        self.killed_at(os.path.join(new, JOURNAL, "2.old"),
+                       "/D=C:\\Apps\\B")
         self.uninstall()
-        self.install(installer=self.older, folder="C:\\Apps\\A")
-        self.killed_at("done", "/D=C:\\Apps\\B", folder=new)
-        self.uninstall()
+        self.assertNothingLeft(old)
         self.assertNothingLeft(new)
-        self.assertFalse(os.path.exists(old))
 
-    def test_a_journal_planted_in_the_folder_is_not_read(self):
-        """A journal that this setup did not write (the registry does not
-        name it), put into the folder it installs into: it neither writes
-        nor deletes anything it names elsewhere, and installs."""
+    def test_journals_planted_in_the_folder_are_not_read(self):
+        """Journals any user can put into an installation folder that is not
+        in Program Files, naming files elsewhere: neither an uninstall nor
+        a setup writes or deletes anything they name, and both do their
+        job."""
         victim = os.path.join(self.prefix.drive_c, "Victim")
-        shared = os.path.join(self.prefix.drive_c, "Shared")
-        journal = os.path.join(shared, "Tolvarin", JOURNAL)
-        os.makedirs(victim)
-        os.makedirs(journal)
+        tools = os.path.join(self.prefix.drive_c, "Tools", "Tolvarin")
+        journal = os.path.join(tools, JOURNAL)
         self.addCleanup(shutil.rmtree, victim, True)
-        self.addCleanup(shutil.rmtree, shared, True)
-        for name in ("precious.txt", "other.txt"):
-            with open(os.path.join(victim, name), "w") as f:
-                f.write("the user's\n")
-        with open(os.path.join(journal, "job.ini"), "w") as f:
-            f.write("[job]\nFolder=C:\\Victim\n"
-                    "[files]\n0=precious.txt\n1=other.txt\n")
-        for name, data in (("swap", ""), ("0.on", ""), ("1.on", ""),
-                           ("0.old", "planted\n")):
-            with open(os.path.join(journal, name), "w") as f:
-                f.write(data)
+        self.addCleanup(shutil.rmtree, os.path.dirname(tools), True)
+        for name in ("Uninstall.exe", "Tolvarin.exe", "Library/TOLVARIN64.dll",
+                     "precious.txt"):
+            write(os.path.join(victim, name), "another program's\n")
+        planted = {
+            # What an earlier version's uninstaller took for a move's end.
+            "a move done": {"job.ini": "[job]\nFolder=C:\\Tools\\Tolvarin\n"
+                            "Previous=C:\\Victim\n", "done": ""},
+            # Files named past the folder, with their backups and markers.
+            "an interrupted job": {
+                "job.ini": "[job]\nFolder=C:\\Tools\\Tolvarin\n[files]\n"
+                           "0=Library/../../../Victim/evil.txt\n"
+                           "1=..\\..\\Victim\\precious.txt\n",
+                "0.old": "planted\n", "1.old": "planted\n", "swap": "",
+                "0.on": "", "1.on": ""},
+        }
         before = self.snapshot(victim)[0]
-        self.install(folder="C:\\Shared\\Tolvarin")
-        self.assertEqual(self.snapshot(victim)[0], before)
-        self.assertInstalled(os.path.dirname(journal))
-        self.uninstall()
+        for name, files in planted.items():
+            with self.subTest(name):
+                # As the prefix's umask lets it, the folder above is
+                # writable by everyone; the folders the installer makes for
+                # all users are not. (Wine keeps no access control lists:
+                # it reads back what it made of one, the Unix permissions.)
+                umask = os.umask(0)
+                try:
+                    self.install(folder="C:\\Tools\\Tolvarin")
+                finally:
+                    os.umask(umask)
+                lists = self.prefix.access_lists(
+                    os.path.dirname(tools), tools, os.path.join(tools, "Library"),
+                    os.path.join(tools, "Library", "x64"))
+                self.assertEqual([users_may_write(sddl) for sddl in
+                                  lists.values()],
+                                 [True, False, False, False], lists)
+                for file, text in files.items():
+                    write(os.path.join(journal, file), text)
+                # The pointer of earlier versions' journals.
+                self.prefix.run("reg", "add", self.all.product, "/v", "Setup",
+                                "/d", "C:\\Tools\\Tolvarin", "/f", "/reg:64")
+                self.install()
+                self.assertEqual(self.snapshot(victim)[0], before)
+                self.assertInstalled(tools)
+                for file, text in files.items():
+                    write(os.path.join(journal, file), text)
+                self.uninstall()
+                self.assertEqual(self.snapshot(victim)[0], before)
+                self.assertNothingLeft(tools)
 
     def test_a_step_that_fails_undoes_the_upgrade(self):
         """A fault made at a step after the files began to change: Library\\
