@@ -123,6 +123,13 @@ FolderCheck CheckCanonicalText(const std::wstring& folder) {
     return check;
   }
   const std::wstring root = PathRoot(folder);
+  // A share's server and share are named.
+  if (share && (root.find(L"\\\\", 1) != std::wstring::npos ||
+                root.back() == L'\\' ||
+                std::count(root.begin(), root.end(), L'\\') != 3)) {
+    check.problem = FolderProblem::kNotFullPath;
+    return check;
+  }
   if (folder.size() <= root.size() + 1) {
     check.problem = FolderProblem::kRoot;
     return check;

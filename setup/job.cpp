@@ -1,5 +1,6 @@
 #include "job.h"
 
+#include <algorithm>
 #include <functional>
 #include <iterator>
 #include <set>
@@ -499,6 +500,26 @@ std::vector<Step> UninstallSteps(Platform& platform, Root root,
   for (std::size_t n = kUninstaller + 1; n < record.files.size(); ++n) {
     steps.push_back(AsideStep(platform, record, n));
   }
+  // A program may rename a file it runs or has loaded, but not delete it:
+  // each file aside must be free to go.
+  steps.push_back({[&platform, &record] {
+                     std::vector<std::wstring> aside;
+                     for (std::size_t n = 0; n < record.files.size(); ++n) {
+                       aside.push_back(JournalFile(record.folder, n, L".gone"));
+                     }
+                     const std::optional<FileUser> user =
+                         platform.FirstInUse(aside);
+                     if (!user) {
+                       return Outcome{};
+                     }
+                     const std::size_t n = static_cast<std::size_t>(
+                         std::find(aside.begin(), aside.end(), user->file) -
+                         aside.begin());
+                     return Refusal(kExitInUse,
+                                    user->launcher ? L"running" : L"in_use",
+                                    Join(record.folder, kOwnFiles[n]));
+                   },
+                   [] { return true; }});
   if (record.registers) {
     steps.push_back(
         {[&platform, root] { return RemoveRegistration(platform, root); },

@@ -476,14 +476,18 @@ std::optional<FileUser> WindowsPlatform::FirstInUse(
         (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
       continue;
     }
-    // The access a rename needs, sharing everything: only another program's
-    // handle without delete sharing refuses it.
-    const Handle opened =
-        Open(file, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE |
-                               FILE_SHARE_DELETE,
-             OPEN_EXISTING);
-    if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) {
-      return FileUser{file, false};
+    // The access a rename needs, and the access to write, sharing
+    // everything: another program's handle without delete sharing refuses
+    // the first; a program that runs the file or has it loaded as a
+    // library, which may rename it but not delete it, the second.
+    for (const DWORD access : {DWORD{DELETE}, DWORD{GENERIC_WRITE}}) {
+      const Handle opened =
+          Open(file, access,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+               OPEN_EXISTING);
+      if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) {
+        return FileUser{file, false};
+      }
     }
   }
   return std::nullopt;

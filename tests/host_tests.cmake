@@ -71,3 +71,34 @@ add_test(NAME cppcheck
     ${PROJECT_SOURCE_DIR}/image ${PROJECT_SOURCE_DIR}/bench
     ${PROJECT_SOURCE_DIR}/tests/probes ${PROJECT_SOURCE_DIR}/tests/stand_in
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
+
+# The fuzz target for what the engine reads back (the journal's record, the
+# folder rules, the switches), built with clang's libFuzzer, and a bounded
+# run from the corpus in the tree. New inputs go to the build folder.
+find_program(CLANG_FUZZ_CXX clang++-19 REQUIRED)
+set(FUZZER ${CMAKE_CURRENT_BINARY_DIR}/record_fuzz)
+set(FUZZ_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/unit/setup/record_fuzz.cpp
+  ${PROJECT_SOURCE_DIR}/setup/command_line.cpp
+  ${PROJECT_SOURCE_DIR}/setup/folder.cpp
+  ${PROJECT_SOURCE_DIR}/setup/record.cpp
+  ${PROJECT_SOURCE_DIR}/setup/registration.cpp
+  ${PROJECT_SOURCE_DIR}/setup/text.cpp)
+add_custom_command(OUTPUT ${FUZZER}
+  COMMAND ${CLANG_FUZZ_CXX} -std=c++17 -O1 -g -Wall -Wextra -Werror
+    -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+    -I${PROJECT_SOURCE_DIR}/setup -I${SETUP_GENERATED}
+    ${FUZZ_SOURCES} -o ${FUZZER}
+  DEPENDS ${FUZZ_SOURCES} ${SETUP_GENERATED}/product.h
+  COMMENT "Building the journal's fuzz target")
+add_custom_target(record_fuzz ALL DEPENDS ${FUZZER})
+set(FUZZ_CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/unit/setup/corpus)
+add_test(NAME record_fuzz
+  COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=1
+    ${FUZZER} -max_total_time=10 -timeout=5 -rss_limit_mb=1024
+    -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/fuzz-
+    ${CMAKE_CURRENT_BINARY_DIR}/fuzz-corpus ${FUZZ_CORPUS})
+set_tests_properties(record_fuzz PROPERTIES FIXTURES_REQUIRED fuzz_corpus)
+add_test(NAME record_fuzz_corpus
+  COMMAND ${CMAKE_COMMAND} -E make_directory
+    ${CMAKE_CURRENT_BINARY_DIR}/fuzz-corpus)
+set_tests_properties(record_fuzz_corpus PROPERTIES FIXTURES_SETUP fuzz_corpus)
