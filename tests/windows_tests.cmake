@@ -146,15 +146,18 @@ add_test(NAME wine_template
 set_tests_properties(wine_template PROPERTIES FIXTURES_SETUP wine_template
   ENVIRONMENT "${E2E_ENV}")
 foreach(module IN ITEMS test_installer test_installer_folders
-                       test_installer_faults test_installer_pages
-                       test_installer_winget)
+                       test_installer_pages test_installer_winget)
   add_e2e_test(${module} FIXTURES release wine_template)
 endforeach()
+add_e2e_test(test_installer_faults
+  RUN test_installer_faults.Faults FIXTURES release wine_template)
+add_e2e_test(test_installer_power_losses
+  RUN test_installer_faults.PowerLosses FIXTURES release wine_template)
 add_e2e_test(test_installer_in_use_install
   RUN test_installer_in_use.InstallWaits FIXTURES release wine_template)
 add_e2e_test(test_installer_in_use_uninstall
   RUN test_installer_in_use.UninstallWaits FIXTURES release wine_template)
 # The longest first, where they wait for the same fixtures.
-set_tests_properties(e2e_test_installer_in_use_install
-  e2e_test_installer_in_use_uninstall e2e_test_installer_pages
-  PROPERTIES COST 100)
+set_tests_properties(e2e_test_installer_power_losses
+  e2e_test_installer_in_use_install e2e_test_installer_in_use_uninstall
+  e2e_test_installer_pages PROPERTIES COST 100)

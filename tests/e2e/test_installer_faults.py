@@ -45,7 +45,8 @@ def write(path, text=""):
         f.write(text)
 
 
-class Faults(InstallerTestCase):
+class FaultTestCase(InstallerTestCase):
+    """Ways to stop a job and to tell what it left."""
 
     def mount(self, *arguments):
         """Runs mount; skips the test where it may not."""
@@ -53,6 +54,29 @@ class Faults(InstallerTestCase):
                           stderr=subprocess.DEVNULL,
                           check=False).returncode != 0:
             self.skipTest("the test needs the right to mount")
+
+    def restart_server(self, umask=None):
+        """Restarts the prefix's server, which makes the files and folders:
+        with the given umask, else the usual."""
+        wine.run_plain(["wineserver", "-k"], env=self.prefix.env)
+        usual = os.umask(0o022 if umask is None else umask)
+        try:
+            wine.run_plain(["wineserver", "-p"], env=self.prefix.env)
+        finally:
+            os.umask(usual)
+
+    def power_loss(self):
+        """Kills the prefix's server and then every program of the prefix
+        (a program waiting on the server when it dies may wait forever)."""
+        wine.run_plain(["wineserver", "-k9"], env=self.prefix.env)
+        mark = f"WINEPREFIX={self.prefix.path}\0".encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/environ", "rb") as environ:
+                    if mark in environ.read() + b"\0":
+                        os.kill(int(pid), signal.SIGKILL)
+            except (OSError, ProcessLookupError):
+                pass
 
     def started(self, *arguments, program=None):
         return subprocess.Popen(
@@ -97,6 +121,9 @@ class Faults(InstallerTestCase):
                 f.write(b"old")
         return mine, {name: read(os.path.join(folder, name)) for name in OWN}
 
+
+class Faults(FaultTestCase):
+
     def test_an_upgrade_killed_at_steps(self):
         """Killed while staging, once the first file and half the files are
         replaced, in a folder whose name holds characters of no code page:
@@ -135,54 +162,6 @@ class Faults(InstallerTestCase):
         shutil.rmtree(parent)
         shutil.rmtree(foreign)
 
-    def test_the_whole_wine_server_killed_at_random_moments(self):
-        """The Wine server and every program in the prefix killed at random
-        moments of an upgrade and of an uninstall, with the registry as Wine
-        last wrote it (before the job): each file is whole and the
-        installation starts, and the next run ends as the job would have.
-        The moments are drawn anew each run; the seed is in the output."""
-        seed = random.randrange(1 << 30)
-        print(f"\nrandom moments from seed {seed}", flush=True)
-        moments = random.Random(seed)
-        place = "C:\\Program Files\\Tolvarin"
-        folder = self.all.folder
-        new = self.new_files()
-
-        def killed(process):
-            """Kills the server a random moment after the job has begun."""
-            while not os.path.exists(os.path.join(folder, JOURNAL)):
-                if process.poll() is not None:
-                    return
-                time.sleep(0.002)
-            time.sleep(moments.uniform(0, 0.3))
-            wine.run_plain(["wineserver", "-k9"], env=self.prefix.env)
-            process.wait()
-            wine.run_plain(["wineserver", "-p"], env=self.prefix.env)
-
-        def saved():
-            """The registry written to disk, as Wine does every 30 s."""
-            wine.run_plain(["wineserver", "-k"], env=self.prefix.env)
-            wine.run_plain(["wineserver", "-p"], env=self.prefix.env)
-
-        for moment in range(KILLS):
-            with self.subTest(upgrade=moment):
-                mine, old = self.older_with_user_files(folder, place)
-                saved()
-                killed(self.started("/S"))
-                self.assertWhole(folder, old, new, place)
-                self.install()
-                self.assertInstalled(folder, user_files=mine)
-        for moment in range(KILLS):
-            with self.subTest(uninstall=moment):
-                saved()
-                killed(self.started(
-                    "/S", program=os.path.join(folder, "Uninstall.exe")))
-                self.uninstall()
-                self.assertNothingLeft(folder, ["Library/"] + mine)
-                self.install()
-        self.uninstall()
-        shutil.rmtree(folder)
-
     def test_an_uninstall_after_an_interrupted_move(self):
         """An installation moved into another folder with /D= and killed
         half-way: the registered uninstall first undoes the move, then
@@ -191,7 +170,7 @@ class Faults(InstallerTestCase):
         old, new = os.path.join(apps, "A"), os.path.join(apps, "B")
         self.addCleanup(shutil.rmtree, apps, True)
         self.install(installer=self.older, folder="C:\\Apps\\A")
-        self.killed_at(os.path.join(new, JOURNAL, "2.old"),
+        self.killed_at(os.path.join(new, "Library", "TOLVARIN64.dll"),
                        "/D=C:\\Apps\\B")
         self.uninstall()
         self.assertNothingLeft(old)
@@ -225,15 +204,13 @@ class Faults(InstallerTestCase):
         before = self.snapshot(victim)[0]
         for name, files in planted.items():
             with self.subTest(name):
-                # As the prefix's umask lets it, the folder above is
-                # writable by everyone; the folders the installer makes for
-                # all users are not. (Wine keeps no access control lists:
-                # it reads back what it made of one, the Unix permissions.)
-                umask = os.umask(0)
-                try:
-                    self.install(folder="C:\\Tools\\Tolvarin")
-                finally:
-                    os.umask(umask)
+                # With a server that makes folders writable by everyone, the
+                # folder above is; those the installer makes for all users
+                # are not. (Wine keeps no access control lists: it reads
+                # back what it made of one, the Unix permissions.)
+                self.restart_server(umask=0)
+                self.install(folder="C:\\Tools\\Tolvarin")
+                self.restart_server()
                 lists = self.prefix.access_lists(
                     os.path.dirname(tools), tools, os.path.join(tools, "Library"),
                     os.path.join(tools, "Library", "x64"))
@@ -316,6 +293,67 @@ class Faults(InstallerTestCase):
         self.assertEqual(self.snapshot(disk), installed)
         self.uninstall()
         self.assertNothingLeft(folder)
+
+
+class PowerLosses(FaultTestCase):
+    """A power loss, in a prefix of its own beside the other faults."""
+
+    def test_the_whole_wine_server_killed_at_random_moments(self):
+        """The Wine server and every program in the prefix killed at random
+        moments of an upgrade and of an uninstall, with the registry as Wine
+        last wrote it (before the job): each file is whole and the
+        installation starts, and the next run ends as the job would have.
+        An uninstall killed once its files were gone may leave an entry
+        without them (Wine lost its removal): the next setup mends it. The
+        moments are drawn anew each run; the seed is in the output."""
+        seed = random.randrange(1 << 30)
+        print(f"\nrandom moments from seed {seed}", flush=True)
+        moments = random.Random(seed)
+        place = "C:\\Program Files\\Tolvarin"
+        folder = self.all.folder
+        uninstaller = os.path.join(folder, "Uninstall.exe")
+        new = self.new_files()
+
+        def job(process, lasting=None):
+            """Waits until the job has begun, then kills everything a random
+            moment into it, or, without one, times it."""
+            while not os.path.exists(os.path.join(folder, JOURNAL)):
+                if process.poll() is not None:
+                    return 0
+                time.sleep(0.002)
+            began = time.monotonic()
+            if lasting is None:
+                process.wait()
+                return time.monotonic() - began
+            time.sleep(moments.uniform(0, lasting))
+            self.power_loss()
+            process.wait()
+            wine.run_plain(["wineserver", "-p"], env=self.prefix.env)
+            return None
+
+        mine, old = self.older_with_user_files(folder, place)
+        upgrade = job(self.started("/S"))
+        uninstall = job(self.started("/S", program=uninstaller))
+        for moment in range(KILLS):
+            with self.subTest(upgrade=moment):
+                mine, old = self.older_with_user_files(folder, place)
+                self.restart_server()  # the registry written to disk
+                job(self.started("/S"), upgrade)
+                self.assertWhole(folder, old, new, place)
+                self.install()
+                self.assertInstalled(folder, user_files=mine)
+        for moment in range(KILLS):
+            with self.subTest(uninstall=moment):
+                self.restart_server()
+                job(self.started("/S", program=uninstaller), uninstall)
+                if not os.path.exists(uninstaller):
+                    self.install()
+                    self.assertInstalled(folder, user_files=mine)
+                self.uninstall()
+                self.assertNothingLeft(folder, ["Library/"] + mine)
+                self.install()
+        self.uninstall()
+        shutil.rmtree(folder)
 
 
 if __name__ == "__main__":
