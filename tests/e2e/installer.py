@@ -323,15 +323,16 @@ class InstallerTestCase(unittest.TestCase):
         got = self.prefix.spawn(line, installer)
         self.assertEqual(got, status, line)
 
-    def uninstall(self, scope=None, status=0, quiet=True):
-        """Runs the registered (quiet) uninstall command as deployment tools
-        do: exactly as registered, waiting for it. When it returns 0 the
-        entry and every installed file but the uninstaller itself are gone;
-        the uninstaller's copy deletes that a moment later."""
+    def uninstall(self, scope=None, status=0, form=None):
+        """Runs the registered quiet uninstall command as deployment tools
+        do (or the command form(entry) makes of the uninstall entry), and
+        waits for it. When it returns 0 the entry and every installed file
+        but the uninstaller itself are gone; the uninstaller's copy deletes
+        that a moment later."""
         scope = scope or self.all
         entry = self.prefix.registry(scope.entry)[scope.entry]
         folder = self.prefix.host(entry["InstallLocation"])
-        command = entry["QuietUninstallString" if quiet else "UninstallString"]
+        command = (form or (lambda e: e["QuietUninstallString"]))(entry)
         got = self.prefix.spawn(command)
         self.assertEqual(got, status, command)
         if got == 0:

@@ -89,7 +89,8 @@ class Installer(InstallerTestCase):
                              [wine.windows_path(photo)])
 
         # A user's files and empty folders in the installation survive
-        # installing again and uninstalling.
+        # installing again and uninstalling; the read-only attribute on its
+        # own files is no reason to refuse either.
         user_files = ["Library/Plugins/", "Library/x64/plugin.dll",
                       "Presets/", "my settings.ini"]
         for name in user_files:
@@ -99,9 +100,15 @@ class Installer(InstallerTestCase):
             else:
                 with open(path, "w", encoding="ascii") as f:
                     f.write("the user's\n")
+        read_only = [os.path.join(folder, name) for name in
+                     ("THIRD-PARTY-NOTICES.txt", "Library/TOLVARIN64.dll")]
+        for path in read_only:
+            os.chmod(path, 0o444)
         self.install()
         self.assertInstalled(folder, user_files=user_files)
 
+        for path in read_only:
+            os.chmod(path, 0o444)
         self.uninstall()
         self.assertNothingLeft(folder, ["Library/", "Library/x64/"] +
                                user_files)
@@ -160,14 +167,20 @@ class Installer(InstallerTestCase):
         self.uninstall()
         self.assertNothingLeft(moved)
 
-    def test_uninstall_then_install_at_once(self):
-        """The registered uninstall command returns only when it is done: a
-        setup started right after it finds nothing in its way, every time."""
+    def test_each_uninstall_command_then_install_at_once(self):
+        """The uninstall commands as tools run them return only when they
+        are done: a setup started right after finds nothing in its way,
+        every time. QuietUninstallString, UninstallString with /S appended,
+        and the _?= form of earlier versions' entries."""
         folder = self.all.folder
+        forms = [lambda entry: entry["QuietUninstallString"],
+                 lambda entry: entry["UninstallString"] + " /S",
+                 lambda entry: '{0} /S _?={1}'.format(
+                     entry["UninstallString"], entry["InstallLocation"])]
         self.install()
-        for attempt in range(5):
+        for attempt in range(6):
             with self.subTest(attempt=attempt):
-                self.uninstall()
+                self.uninstall(form=forms[attempt % len(forms)])
                 self.install()
                 self.assertInstalled(folder)
         self.uninstall()
@@ -187,10 +200,23 @@ class Installer(InstallerTestCase):
         self.install()
         self.assertInstalled(folder, scope=self.user, desktop=True)
 
+        # An uninstaller started for a folder that holds no installation
+        # refuses with nothing changed: another folder given with _?=, or
+        # its own holding nothing else.
+        orphan = os.path.join(self.prefix.drive_c, "Orphan")
+        lonely = os.path.join(self.prefix.drive_c, "Lonely")
+        shutil.copytree(folder, orphan)
+        os.makedirs(lonely)
+        shutil.copy(os.path.join(folder, "Uninstall.exe"), lonely)
+        before = self.snapshot(folder, orphan, lonely)
+        for command in ('"C:\\Orphan\\Uninstall.exe" /S _?=C:\\Lonely',
+                        '"C:\\Lonely\\Uninstall.exe" /S'):
+            self.assertEqual(self.prefix.spawn(command), EXIT["BAD_FOLDER"])
+            self.assertEqual(self.snapshot(folder, orphan, lonely), before)
+        shutil.rmtree(lonely)
+
         # An orphaned copy's uninstaller takes its own files and leaves the
         # registered installation alone.
-        orphan = os.path.join(self.prefix.drive_c, "Orphan")
-        shutil.copytree(folder, orphan)
         before = self.snapshot(folder)
         command = '"C:\\Orphan\\Uninstall.exe" /S _?=C:\\Orphan'
         self.assertEqual(self.prefix.spawn(command), 0)

@@ -2,8 +2,10 @@
 as a user drives them: every page with the defaults, which must come to what
 the silent install makes; the scope and the components chosen; the message
 for files in use, retried and cancelled; an installation in the other scope
-explained on its page; a folder too long, corrected on the folder page; the
-page that tells which version is installed; and the uninstaller's pages."""
+explained on its page; a folder too long, corrected on the folder page, and
+one that ordinary users may change, said so; the page that tells which
+version is installed; and the uninstaller's pages, which keep a setup
+waiting."""
 import os
 import shutil
 import unittest
@@ -159,6 +161,16 @@ class Pages(InstallerTestCase):
         self.assertGreater(len(lines), 3)
         self.assertLessEqual(max(len(line) for line in lines), 72)
         self.display.keys("Return")
+        # A folder for all users that ordinary users may change is said so;
+        # No keeps the page.
+        shared = self.prefix.host("C:\\Shared")
+        os.makedirs(shared)
+        os.chmod(shared, 0o777)
+        self.page(FOLDER_PAGE, "ctrl+a")
+        self.display.type("C:\\Shared")
+        self.display.keys("Return")
+        self.page("Ordinary users of this computer may change", "alt+n")
+        os.rmdir(shared)
         self.page(FOLDER_PAGE, "ctrl+a")
         self.display.type("C:\\Photo Tools\\Tolvarin")
         self.display.keys("Return")
@@ -176,7 +188,11 @@ class Pages(InstallerTestCase):
         uninstall = Program(self.prefix, self.display, SPAWN_EXE, "",
                             wine.windows_path(line))
         self.addCleanup(uninstall.kill)
-        self.page("Uninstall Tolvarin", "Return")
+        self.page("Uninstall Tolvarin")
+        # Its pages hold the setup lock: a setup started meanwhile waits,
+        # then refuses.
+        self.install(status=EXIT["BUSY"])
+        self.display.keys("Return")
         self.page("Uninstallation Complete", "Return")
         self.assertEqual(uninstall.status(), 0)
         self.assertNothingLeft(folder)
