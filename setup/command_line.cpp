@@ -75,6 +75,21 @@ std::wstring SplitFolder(const std::wstring& line, Switches* switches) {
   return line;
 }
 
+// A process id of up to nine digits, else 0.
+unsigned long ProcessId(const std::wstring& digits) {
+  if (digits.empty() || digits.size() > 9) {
+    return 0;
+  }
+  unsigned long value = 0;
+  for (const wchar_t c : digits) {
+    if (std::iswdigit(c) == 0) {
+      return 0;
+    }
+    value = value * 10 + static_cast<unsigned long>(c - L'0');
+  }
+  return value;
+}
+
 }  // namespace
 
 Switches ReadSwitches(const std::wstring& commandLine) {
@@ -96,14 +111,7 @@ Switches ReadSwitches(const std::wstring& commandLine) {
     } else if (SameName(argument, L"/DESKTOPSHORTCUT")) {
       switches.desktopShortcut = true;
     } else if (StartsWith(argument, L"/ORIGINAL=")) {
-      const std::wstring number = argument.substr(10);
-      unsigned long value = 0;
-      bool digits = !number.empty() && number.size() <= 9;
-      for (const wchar_t c : number) {
-        digits = digits && std::iswdigit(c) != 0;
-        value = value * 10 + static_cast<unsigned long>(c - L'0');
-      }
-      switches.original = digits ? value : 0;
+      switches.original = ProcessId(argument.substr(10));
     }
   }
   return switches;

@@ -10,7 +10,7 @@
 namespace setup {
 namespace {
 
-constexpr std::size_t kMaxPath = 259;       // characters before the zero
+constexpr std::size_t kMaxPath = 259;  // characters before the zero
 constexpr std::size_t kLongestSpelling = 1023;
 
 bool IsLetter(wchar_t c) {
@@ -32,7 +32,8 @@ bool LooksFull(const std::wstring& spelling) {
 bool HasForbiddenCharacter(const std::wstring& folder) {
   for (std::size_t i = 0; i < folder.size(); ++i) {
     const wchar_t c = folder[i];
-    if (c < 32 || std::wstring_view(L"\"*?<>|").find(c) != std::wstring_view::npos ||
+    if (c < 32 ||
+        std::wstring_view(L"\"*?<>|").find(c) != std::wstring_view::npos ||
         (c == L':' && i >= 2)) {
       return true;
     }
@@ -43,14 +44,43 @@ bool HasForbiddenCharacter(const std::wstring& folder) {
 bool IsDeviceName(const std::wstring& name) {
   const std::wstring stem = name.substr(0, name.find(L'.'));
   static constexpr std::array<const wchar_t*, 24> kDevices = {
-      L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1", L"COM2", L"COM3", L"COM4",
-      L"COM5", L"COM6", L"COM7", L"COM8", L"COM9", L"LPT1", L"LPT2", L"LPT3",
-      L"LPT4", L"LPT5", L"LPT6", L"LPT7", L"LPT8", L"LPT9", L"CONIN$",
-      L"CONOUT$"};
-  return std::any_of(kDevices.begin(), kDevices.end(),
-                     [&](const wchar_t* device) {
-                       return SameName(stem, device);
-                     });
+      L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1",   L"COM2",
+      L"COM3", L"COM4", L"COM5", L"COM6", L"COM7",   L"COM8",
+      L"COM9", L"LPT1", L"LPT2", L"LPT3", L"LPT4",   L"LPT5",
+      L"LPT6", L"LPT7", L"LPT8", L"LPT9", L"CONIN$", L"CONOUT$"};
+  return std::any_of(
+      kDevices.begin(), kDevices.end(),
+      [&](const wchar_t* device) { return SameName(stem, device); });
+}
+
+// A full path of a drive ("C:\\") or a named share ("\\\\server\\share"),
+// holding no character a folder's name cannot.
+bool IsFullPath(const std::wstring& folder) {
+  const bool drive = folder.size() >= 3 && IsLetter(folder[0]) &&
+                     folder[1] == L':' && folder[2] == L'\\';
+  const bool share = folder.size() >= 2 && folder[0] == L'\\' &&
+                     folder[1] == L'\\' && folder.rfind(L"\\\\?\\", 0) != 0 &&
+                     folder.rfind(L"\\\\.\\", 0) != 0;
+  if ((!drive && !share) || HasForbiddenCharacter(folder) ||
+      folder.find(L'/') != std::wstring::npos) {
+    return false;
+  }
+  // A share's server and share are named.
+  const std::wstring root = PathRoot(folder);
+  return !share ||
+         (root.find(L"\\\\", 1) == std::wstring::npos && root.back() != L'\\' &&
+          std::count(root.begin(), root.end(), L'\\') == 3);
+}
+
+// What is wrong with one name of a path.
+FolderProblem NameProblem(const std::wstring& name) {
+  if (name.empty() || name == L"." || name == L"..") {
+    return FolderProblem::kNotFullPath;
+  }
+  if (name.back() == L' ' || name.back() == L'.') {
+    return FolderProblem::kBadName;
+  }
+  return IsDeviceName(name) ? FolderProblem::kDevice : FolderProblem::kNone;
 }
 
 // The names below the root, in order.
@@ -105,48 +135,27 @@ std::size_t LongestFolder() {
   for (const wchar_t* name : kOwnFiles) {
     longest = std::max(longest, std::wstring_view(name).size());
   }
-  longest = std::max(longest, std::wstring_view(kJournalFolder).size() +
-                                  kLongestJournalName);
+  longest = std::max(
+      longest, std::wstring_view(kJournalFolder).size() + kLongestJournalName);
   return kMaxPath - 1 - longest;
 }
 
 FolderCheck CheckCanonicalText(const std::wstring& folder) {
   FolderCheck check{folder, FolderProblem::kNone, {}};
-  const bool drive = folder.size() >= 3 && IsLetter(folder[0]) &&
-                     folder[1] == L':' && folder[2] == L'\\';
-  const bool share = folder.size() >= 2 && folder[0] == L'\\' &&
-                     folder[1] == L'\\' && folder.rfind(L"\\\\?\\", 0) != 0 &&
-                     folder.rfind(L"\\\\.\\", 0) != 0;
-  if ((!drive && !share) || HasForbiddenCharacter(folder) ||
-      folder.find(L'/') != std::wstring::npos) {
+  if (!IsFullPath(folder)) {
     check.problem = FolderProblem::kNotFullPath;
     return check;
   }
-  const std::wstring root = PathRoot(folder);
-  // A share's server and share are named.
-  if (share && (root.find(L"\\\\", 1) != std::wstring::npos ||
-                root.back() == L'\\' ||
-                std::count(root.begin(), root.end(), L'\\') != 3)) {
-    check.problem = FolderProblem::kNotFullPath;
-    return check;
-  }
-  if (folder.size() <= root.size() + 1) {
+  if (folder.size() <= PathRoot(folder).size() + 1) {
     check.problem = FolderProblem::kRoot;
     return check;
   }
   for (const std::wstring& name : NamesBelowRoot(folder)) {
-    if (name.empty() || name == L"." || name == L"..") {
-      check.problem = FolderProblem::kNotFullPath;
-      return check;
-    }
-    if (name.back() == L' ' || name.back() == L'.') {
-      check.problem = FolderProblem::kBadName;
-      check.detail = name;
-      return check;
-    }
-    if (IsDeviceName(name)) {
-      check.problem = FolderProblem::kDevice;
-      check.detail = name;
+    check.problem = NameProblem(name);
+    if (check.problem != FolderProblem::kNone) {
+      if (check.problem != FolderProblem::kNotFullPath) {
+        check.detail = name;
+      }
       return check;
     }
   }

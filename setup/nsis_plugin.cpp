@@ -93,8 +93,8 @@ class Stack {
 std::wstring Flag(bool value) { return value ? L"1" : L""; }
 
 std::wstring Code(int code) {
-  return code == setup::kExitDone ? L"" : setup::Decimal(
-                                              static_cast<unsigned>(code));
+  return code == setup::kExitDone ? L""
+                                  : setup::Decimal(static_cast<unsigned>(code));
 }
 
 Root RootOf(const std::wstring& scope) {
@@ -189,11 +189,11 @@ std::wstring CopyOfSelf() {
   temporary.resize(GetTempPathW(MAX_PATH + 1, temporary.data()));
   for (unsigned attempt = GetTickCount(); !self.empty() && !temporary.empty();
        ++attempt) {
-    const std::wstring folder =
-        temporary + setup::kProductName + L"-uninstall-" +
-        setup::Decimal(attempt % 1000000);
+    const std::wstring folder = temporary + setup::kProductName +
+                                L"-uninstall-" +
+                                setup::Decimal(attempt % 1000000);
     if (CreateDirectoryW(folder.c_str(), nullptr) != FALSE) {
-      const std::wstring copy = folder + L"\\" + setup::kOwnFiles[0];
+      const std::wstring copy = folder + L"\\" + setup::kOwnFiles.at(0);
       return CopyFileW(self.c_str(), copy.c_str(), TRUE) != FALSE ? copy : L"";
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -238,8 +238,8 @@ int RunFromCopy(const std::wstring& folder, bool silent) {
 // Tells the waiting original process that the job is done, and waits for it
 // to end.
 void ReleaseOriginal(unsigned long original, HANDLE process) {
-  HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE,
-                           EventName(original).c_str());
+  HANDLE done =
+      OpenEventW(EVENT_MODIFY_STATE, FALSE, EventName(original).c_str());
   if (done != nullptr) {
     SetEvent(done);
     CloseHandle(done);
@@ -262,16 +262,16 @@ void DeleteSelfLater() {
 
 }  // namespace
 
-#define NSIS_FUNCTION(name)                                               \
-  extern "C" __declspec(dllexport) void name(                             \
-      HWND /*parent*/, int size, wchar_t* /*variables*/, NsisStack** top, \
-      void* /*extra*/)
+#define NSIS_FUNCTION(name)                                             \
+  extern "C" __declspec(dllexport) void name(HWND /*parent*/, int size, \
+                                             wchar_t* /*variables*/,    \
+                                             NsisStack** top, void* /*extra*/)
 
 NSIS_FUNCTION(Lock) {
   Stack stack(top, size);
   const int wait = Number(stack.Pop());
-  const std::wstring name = std::wstring(L"Global\\") + setup::kProductName +
-                            L".Setup";
+  const std::wstring name =
+      std::wstring(L"Global\\") + setup::kProductName + L".Setup";
   // Kept for the life of the process: the lock is the process's.
   HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
   const DWORD status =
@@ -291,20 +291,19 @@ NSIS_FUNCTION(Lock) {
 NSIS_FUNCTION(Switches) {
   Stack stack(top, size);
   const setup::Switches switches = setup::ReadSwitches(GetCommandLineW());
-  stack.Push({Flag(switches.tooLong), switches.scope,
-              Flag(switches.folder.has_value()),
-              switches.folder.value_or(L""), Flag(switches.noAssociations),
-              Flag(switches.desktopShortcut),
-              Flag(switches.uninstallFolder.has_value()),
-              switches.uninstallFolder.value_or(L""),
-              switches.original == 0 ? L"" : setup::Decimal(switches.original)});
+  stack.Push(
+      {Flag(switches.tooLong), switches.scope,
+       Flag(switches.folder.has_value()), switches.folder.value_or(L""),
+       Flag(switches.noAssociations), Flag(switches.desktopShortcut),
+       Flag(switches.uninstallFolder.has_value()),
+       switches.uninstallFolder.value_or(L""),
+       switches.original == 0 ? L"" : setup::Decimal(switches.original)});
 }
 
 NSIS_FUNCTION(Installed) {
   Stack stack(top, size);
   setup::WindowsPlatform platform;
-  const auto installed =
-      setup::ReadInstallation(platform, RootOf(stack.Pop()));
+  const auto installed = setup::ReadInstallation(platform, RootOf(stack.Pop()));
   if (!installed) {
     stack.Push({L"", L"", L"", L""});
     return;
@@ -374,8 +373,8 @@ NSIS_FUNCTION(RunFromCopy) {
   Stack stack(top, size);
   const std::wstring folder = stack.Pop();
   const bool silent = stack.Pop() == L"1";
-  stack.Push({setup::Decimal(
-      static_cast<unsigned>(RunFromCopy(folder, silent)))});
+  stack.Push(
+      {setup::Decimal(static_cast<unsigned>(RunFromCopy(folder, silent)))});
 }
 
 NSIS_FUNCTION(UninstallProblem) {
@@ -391,7 +390,7 @@ NSIS_FUNCTION(UninstallProblem) {
     outcome = {setup::kExitBadFolder, L"not_installed", folder};
     for (std::size_t n = setup::kUninstaller + 1;
          n < std::size(setup::kOwnFiles); ++n) {
-      if (platform.Facts(folder + L"\\" + setup::kOwnFiles[n]).exists) {
+      if (platform.Facts(folder + L"\\" + setup::kOwnFiles.at(n)).exists) {
         outcome = {};
       }
     }

@@ -19,14 +19,12 @@ constexpr std::array<const wchar_t*, 4> kOrdinaryUsers = {
 }  // namespace
 
 bool UsersMayWrite(const std::vector<AccessEntry>& entries) {
-  return std::any_of(entries.begin(), entries.end(),
-                     [](const AccessEntry& entry) {
-                       return entry.allows &&
-                              (entry.rights & kWriteRights) != 0 &&
-                              std::find(kOrdinaryUsers.begin(),
-                                        kOrdinaryUsers.end(),
-                                        entry.sid) != kOrdinaryUsers.end();
-                     });
+  return std::any_of(
+      entries.begin(), entries.end(), [](const AccessEntry& entry) {
+        return entry.allows && (entry.rights & kWriteRights) != 0 &&
+               std::find(kOrdinaryUsers.begin(), kOrdinaryUsers.end(),
+                         entry.sid) != kOrdinaryUsers.end();
+      });
 }
 
 }  // namespace setup

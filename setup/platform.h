@@ -14,11 +14,11 @@ namespace setup {
 // The result of an operation that changes something.
 enum class Status {
   kOk,
-  kMissing,  // the file, folder or key is not there
-  kInUse,    // held by another program without delete sharing, or running
-  kDenied,   // access denied
-  kNotEmpty, // a folder or key that holds something: it stays
-  kFailed,   // anything else: a full disk, a name in the way
+  kMissing,   // the file, folder or key is not there
+  kInUse,     // held by another program without delete sharing, or running
+  kDenied,    // access denied
+  kNotEmpty,  // a folder or key that holds something: it stays
+  kFailed,    // anything else: a full disk, a name in the way
 };
 
 struct FileFacts {

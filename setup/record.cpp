@@ -91,32 +91,24 @@ class Reader {
   }
   // A count of items, each at least `least` bytes long.
   bool Count(std::uint32_t* count, std::uint32_t most, std::size_t least) {
-    if (!Word(count) || *count > most ||
-        *count * least > bytes_.size() - at_) {
+    if (!Word(count) || *count > most || *count * least > bytes_.size() - at_) {
       ok_ = false;
       return false;
     }
     return true;
   }
-  bool Fail() { return ok_ = false; }
-  bool AtEnd() const { return ok_ && at_ == bytes_.size(); }
+  // Marks what was read as wrong; false, for a caller to return.
+  bool Fail() {
+    ok_ = false;
+    return ok_;
+  }
+  [[nodiscard]] bool AtEnd() const { return ok_ && at_ == bytes_.size(); }
 
  private:
   const std::vector<std::uint8_t>& bytes_;
   std::size_t at_ = 0;
   bool ok_ = true;
 };
-
-// A registry name in lower case, to look it up among the product's own.
-std::wstring Folded(const std::wstring& text) {
-  std::wstring folded = text;
-  for (wchar_t& c : folded) {
-    if (c >= L'A' && c <= L'Z') {
-      c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-  }
-  return folded;
-}
 
 std::set<std::wstring> OwnValueNames() {
   std::set<std::wstring> names;
@@ -140,7 +132,7 @@ bool IsUsableFolder(const std::wstring& folder) {
 
 bool ReadFiles(Reader* in, Record* record) {
   std::uint32_t count = 0;
-  if (!in->Count(&count, std::size(kOwnFiles), 5)) {
+  if (!in->Count(&count, kOwnFiles.size(), 5)) {
     return false;
   }
   record->files.resize(count);
@@ -199,7 +191,7 @@ bool ReadKeys(Reader* in, Record* record) {
 
 bool ReadShortcuts(Reader* in, Record* record) {
   std::uint32_t count = 0;
-  if (!in->Count(&count, std::size(kShortcuts), 1)) {
+  if (!in->Count(&count, kShortcuts.size(), 1)) {
     return false;
   }
   record->shortcuts.resize(count);
@@ -217,6 +209,19 @@ bool ReadShortcuts(Reader* in, Record* record) {
     }
   }
   return true;
+}
+
+void WriteValues(const Record& record, Writer* out) {
+  out->Word(static_cast<std::uint32_t>(record.values.size()));
+  for (const SavedValue& value : record.values) {
+    out->Text(value.key);
+    out->Text(value.name);
+    out->Byte(value.data ? 1 : 0);
+    if (value.data) {
+      out->Word(value.data->type);
+      out->Data(value.data->bytes);
+    }
+  }
 }
 
 }  // namespace
@@ -239,16 +244,7 @@ std::vector<std::uint8_t> EncodeRecord(const Record& record) {
     out.Byte(file.existed ? 1 : 0);
     out.Word(file.attributes);
   }
-  out.Word(static_cast<std::uint32_t>(record.values.size()));
-  for (const SavedValue& value : record.values) {
-    out.Text(value.key);
-    out.Text(value.name);
-    out.Byte(value.data ? 1 : 0);
-    if (value.data) {
-      out.Word(value.data->type);
-      out.Data(value.data->bytes);
-    }
-  }
+  WriteValues(record, &out);
   out.Word(static_cast<std::uint32_t>(record.keys.size()));
   for (const SavedKey& key : record.keys) {
     out.Text(key.key);
@@ -290,13 +286,13 @@ RecordStatus DecodeRecord(const std::vector<std::uint8_t>& bytes,
     return RecordStatus::kDamaged;
   }
   record->kind = static_cast<JobKind>(kind);
-  const bool read =
-      in.Flag(&record->registers) && in.Text(&record->folder) &&
-      in.Text(&record->previous) && in.Word(&record->madeLevels) &&
-      in.Word(&record->madeFolders) && ReadFiles(&in, record) &&
-      ReadValues(&in, record) && ReadKeys(&in, record) &&
-      ReadShortcuts(&in, record) && in.AtEnd();
-  const std::uint32_t folderBits = (1U << std::size(kOwnFolders)) - 1;
+  const bool read = in.Flag(&record->registers) && in.Text(&record->folder) &&
+                    in.Text(&record->previous) &&
+                    in.Word(&record->madeLevels) &&
+                    in.Word(&record->madeFolders) && ReadFiles(&in, record) &&
+                    ReadValues(&in, record) && ReadKeys(&in, record) &&
+                    ReadShortcuts(&in, record) && in.AtEnd();
+  const std::uint32_t folderBits = (1U << kOwnFolders.size()) - 1;
   const auto levels = static_cast<std::uint32_t>(
       std::count(record->folder.begin(), record->folder.end(), L'\\'));
   if (!read || !IsUsableFolder(record->folder) ||

@@ -7,14 +7,20 @@
 namespace setup {
 namespace {
 
-const std::wstring kAppPathsKey =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" +
-    std::wstring(kExeName);
-const std::wstring kApplicationKey =
-    std::wstring(kClassesKey) + L"\\Applications\\" + kExeName;
-const std::wstring kCapabilitiesKey = std::wstring(kProductKey) +
-                                      L"\\Capabilities";
-const std::wstring kRegisteredApplicationsKey =
+std::wstring AppPathsKey() {
+  return L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\" +
+         std::wstring(kExeName);
+}
+
+std::wstring ApplicationKey() {
+  return std::wstring(kClassesKey) + L"\\Applications\\" + kExeName;
+}
+
+std::wstring CapabilitiesKey() {
+  return std::wstring(kProductKey) + L"\\Capabilities";
+}
+
+constexpr const wchar_t* kRegisteredApplicationsKey =
     L"Software\\RegisteredApplications";
 
 struct ProgId {
@@ -25,10 +31,12 @@ struct ProgId {
 
 std::vector<ProgId> ProgIds() {
   const std::wstring product = kProductName;
-  return {{product + L".Image", product + L" image",
-           {std::begin(kImageTypes), std::end(kImageTypes)}},
-          {product + L".Raw", product + L" raw photo",
-           {std::begin(kRawTypes), std::end(kRawTypes)}}};
+  return {{product + L".Image",
+           product + L" image",
+           {kImageTypes.begin(), kImageTypes.end()}},
+          {product + L".Raw",
+           product + L" raw photo",
+           {kRawTypes.begin(), kRawTypes.end()}}};
 }
 
 std::wstring ClassKey(const std::wstring& name) {
@@ -47,26 +55,26 @@ void AddAssociations(const std::wstring& exe, std::vector<RegValue>* values) {
         {key + L"\\DefaultIcon", L"", StringData(L"\"" + exe + L"\",0")});
     values->push_back({key + L"\\shell\\open\\command", L"", StringData(open)});
   }
-  values->push_back({kApplicationKey, L"FriendlyAppName",
-                     StringData(kProductName)});
   values->push_back(
-      {kApplicationKey + L"\\shell\\open\\command", L"", StringData(open)});
+      {ApplicationKey(), L"FriendlyAppName", StringData(kProductName)});
   values->push_back(
-      {kCapabilitiesKey, L"ApplicationName", StringData(kProductName)});
-  values->push_back({kCapabilitiesKey, L"ApplicationDescription",
-                     StringData(kDescription)});
+      {ApplicationKey() + L"\\shell\\open\\command", L"", StringData(open)});
+  values->push_back(
+      {CapabilitiesKey(), L"ApplicationName", StringData(kProductName)});
+  values->push_back(
+      {CapabilitiesKey(), L"ApplicationDescription", StringData(kDescription)});
   for (const ProgId& progId : ProgIds()) {
     for (const std::wstring& type : progId.types) {
       values->push_back({ClassKey(L"." + type) + L"\\OpenWithProgids",
                          progId.name, NoneData()});
       values->push_back(
-          {kApplicationKey + L"\\SupportedTypes", L"." + type, NoneData()});
-      values->push_back({kCapabilitiesKey + L"\\FileAssociations",
-                         L"." + type, StringData(progId.name)});
+          {ApplicationKey() + L"\\SupportedTypes", L"." + type, NoneData()});
+      values->push_back({CapabilitiesKey() + L"\\FileAssociations", L"." + type,
+                         StringData(progId.name)});
     }
   }
   values->push_back({kRegisteredApplicationsKey, kProductName,
-                     StringData(kCapabilitiesKey)});
+                     StringData(CapabilitiesKey())});
 }
 
 }  // namespace
@@ -87,8 +95,8 @@ std::vector<RegValue> RegistrationValues(const Installation& installation) {
   const std::wstring& folder = installation.folder;
   const std::wstring exe = folder + L"\\" + kExeName;
   const std::wstring uninstaller =
-      L"\"" + folder + L"\\" + kOwnFiles[kUninstaller] + L"\"";
-  std::vector<RegValue> values = {{kAppPathsKey, L"", StringData(exe)}};
+      L"\"" + folder + L"\\" + kOwnFiles.at(kUninstaller) + L"\"";
+  std::vector<RegValue> values = {{AppPathsKey(), L"", StringData(exe)}};
   if (installation.choices.openWith) {
     AddAssociations(exe, &values);
   }
@@ -105,9 +113,10 @@ std::vector<RegValue> RegistrationValues(const Installation& installation) {
            {entry, L"QuietUninstallString", StringData(uninstaller + L" /S")},
            {entry, L"NoModify", DwordData(1)},
            {entry, L"NoRepair", DwordData(1)},
-           {entry, L"OpenWith", DwordData(installation.choices.openWith)},
+           {entry, L"OpenWith",
+            DwordData(installation.choices.openWith ? 1 : 0)},
            {entry, L"DesktopShortcut",
-            DwordData(installation.choices.desktop)},
+            DwordData(installation.choices.desktop ? 1 : 0)},
            {entry, L"DisplayVersion", StringData(installation.version)}}) {
     values.push_back(std::move(value));
   }
@@ -118,10 +127,10 @@ std::vector<ValueName> OwnValues() {
   std::vector<ValueName> names;
   for (const RegValue& value :
        RegistrationValues({L"C:\\x", L"0", 0, {true, true}})) {
-    names.push_back({value.key, value.name});
+    names.emplace_back(ValueName{value.key, value.name});
   }
   // The pointer to the journal of earlier versions.
-  names.push_back({kProductKey, L"Setup"});
+  names.emplace_back(ValueName{kProductKey, L"Setup"});
   return names;
 }
 
@@ -129,32 +138,31 @@ std::vector<std::wstring> OwnKeys() {
   std::vector<std::wstring> keys;
   for (const std::wstring& base :
        {ClassKey(ProgIds()[0].name), ClassKey(ProgIds()[1].name),
-        kApplicationKey}) {
+        ApplicationKey()}) {
     for (const wchar_t* below :
          {L"\\shell\\open\\command", L"\\shell\\open", L"\\shell"}) {
       keys.push_back(base + below);
     }
-    keys.push_back(base + (base == kApplicationKey ? L"\\SupportedTypes"
-                                                   : L"\\DefaultIcon"));
+    keys.push_back(base + (base == ApplicationKey() ? L"\\SupportedTypes"
+                                                    : L"\\DefaultIcon"));
     keys.push_back(base);
   }
-  keys.push_back(kCapabilitiesKey + L"\\FileAssociations");
-  keys.push_back(kCapabilitiesKey);
+  keys.push_back(CapabilitiesKey() + L"\\FileAssociations");
+  keys.push_back(CapabilitiesKey());
   for (const ProgId& progId : ProgIds()) {
     for (const std::wstring& type : progId.types) {
       keys.push_back(ClassKey(L"." + type) + L"\\OpenWithProgids");
       keys.push_back(ClassKey(L"." + type));
     }
   }
-  keys.push_back(kAppPathsKey);
-  keys.push_back(kUninstallKey);
+  keys.push_back(AppPathsKey());
+  keys.emplace_back(kUninstallKey);
   return keys;
 }
 
 std::wstring ShortcutPath(Platform& platform, Root root, ShellFolder which) {
   const std::wstring folder = platform.Folder(which, root);
-  return folder.empty() ? folder
-                        : folder + L"\\" + kProductName + L".lnk";
+  return folder.empty() ? folder : folder + L"\\" + kProductName + L".lnk";
 }
 
 std::optional<Installation> ReadInstallation(Platform& platform, Root root) {

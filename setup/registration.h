@@ -5,6 +5,7 @@
 // default or another program's ProgID.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,8 +59,8 @@ std::vector<std::wstring> OwnKeys();
 
 // The shortcuts: the Start menu's always, the desktop's when chosen.
 std::wstring ShortcutPath(Platform& platform, Root root, ShellFolder which);
-inline constexpr ShellFolder kShortcuts[] = {ShellFolder::kPrograms,
-                                             ShellFolder::kDesktop};
+inline constexpr std::array kShortcuts = {ShellFolder::kPrograms,
+                                          ShellFolder::kDesktop};
 
 // The installation registered in the scope, its folder canonical; none
 // without an uninstall entry or with a folder that is not usable.

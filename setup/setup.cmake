@@ -73,6 +73,7 @@ set(SETUP_CORE_SOURCES
   ${SETUP_DIR}/job.cpp
   ${SETUP_DIR}/permissions.cpp
   ${SETUP_DIR}/record.cpp
+  ${SETUP_DIR}/steps.cpp
   ${SETUP_DIR}/registration.cpp
   ${SETUP_DIR}/text.cpp)
 add_library(setup_core STATIC ${SETUP_CORE_SOURCES})

@@ -53,17 +53,15 @@ using Handle = std::unique_ptr<void, HandleCloser>;
 
 Handle Open(const std::wstring& path, DWORD access, DWORD share,
             DWORD disposition) {
-  HANDLE handle =
-      CreateFileW(path.c_str(), access, share, nullptr, disposition,
-                  FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                  nullptr);
+  HANDLE handle = CreateFileW(
+      path.c_str(), access, share, nullptr, disposition,
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   return Handle(handle == INVALID_HANDLE_VALUE ? nullptr : handle);
 }
 
 // Writes the file's data through to the disk.
 Status Flushed(const std::wstring& path) {
-  const Handle file = Open(path, GENERIC_WRITE, FILE_SHARE_READ,
-                           OPEN_EXISTING);
+  const Handle file = Open(path, GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING);
   if (!file) {
     return FromError(GetLastError());
   }
@@ -79,8 +77,7 @@ HKEY RootKey(Root root) {
   return root == Root::kMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
 }
 
-LSTATUS OpenKey(Root root, const std::wstring& name, REGSAM access,
-                Key* key) {
+LSTATUS OpenKey(Root root, const std::wstring& name, REGSAM access, Key* key) {
   HKEY opened = nullptr;
   const LSTATUS status = RegOpenKeyExW(RootKey(root), name.c_str(), 0,
                                        access | KEY_WOW64_64KEY, &opened);
@@ -107,8 +104,8 @@ std::vector<AccessEntry> AccessEntries(const std::wstring& folder) {
   PACL list = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT,
-                            DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                            &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+                            DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
     return {};
   }
   const std::unique_ptr<void, LocalFreer> owned(descriptor);
@@ -133,8 +130,8 @@ std::vector<AccessEntry> AccessEntries(const std::wstring& folder) {
       continue;
     }
     const std::unique_ptr<void, LocalFreer> ownedSid(sid);
-    entries.push_back({sid, header->AceType == ACCESS_ALLOWED_ACE_TYPE,
-                       ace->Mask});
+    entries.push_back(
+        {sid, header->AceType == ACCESS_ALLOWED_ACE_TYPE, ace->Mask});
   }
   return entries;
 }
@@ -170,9 +167,9 @@ std::map<std::wstring, bool> ModulesInUse(
       paths.push_back(path);
       const std::wstring exe = std::wstring(L"\\") + kExeName;
       for (const std::wstring& file : files) {
-        launcher = launcher || (SameName(path, file) && path.size() >= exe.size() &&
-                                SameName(path.substr(path.size() - exe.size()),
-                                         exe));
+        launcher =
+            launcher || (SameName(path, file) && path.size() >= exe.size() &&
+                         SameName(path.substr(path.size() - exe.size()), exe));
       }
     }
     for (const std::wstring& path : paths) {
@@ -260,11 +257,11 @@ Status WindowsPlatform::Delete(const std::wstring& path) {
 
 Status WindowsPlatform::SetAttributes(const std::wstring& path,
                                       std::uint32_t attributes) {
-  const DWORD kept = attributes & ~static_cast<DWORD>(
-                                      FILE_ATTRIBUTE_DIRECTORY |
-                                      FILE_ATTRIBUTE_REPARSE_POINT);
-  return Result(SetFileAttributesW(
-      path.c_str(), kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept));
+  const DWORD kept =
+      attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY |
+                                       FILE_ATTRIBUTE_REPARSE_POINT);
+  return Result(SetFileAttributesW(path.c_str(),
+                                   kept == 0 ? FILE_ATTRIBUTE_NORMAL : kept));
 }
 
 std::optional<std::string> WindowsPlatform::ReadBytes(
@@ -365,8 +362,8 @@ bool WindowsPlatform::KeyExists(Root root, const std::wstring& key) {
 
 Status WindowsPlatform::CreateKey(Root root, const std::wstring& key) {
   Key created;
-  return FromError(
-      static_cast<DWORD>(CreateKeyHandle(root, key, KEY_QUERY_VALUE, &created)));
+  return FromError(static_cast<DWORD>(
+      CreateKeyHandle(root, key, KEY_QUERY_VALUE, &created)));
 }
 
 Status WindowsPlatform::DeleteEmptyKey(Root root, const std::wstring& key) {
@@ -377,9 +374,9 @@ Status WindowsPlatform::DeleteEmptyKey(Root root, const std::wstring& key) {
   }
   DWORD keys = 0;
   DWORD values = 0;
-  status = RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &keys,
-                            nullptr, nullptr, &values, nullptr, nullptr,
-                            nullptr, nullptr);
+  status =
+      RegQueryInfoKeyW(opened.get(), nullptr, nullptr, nullptr, &keys, nullptr,
+                       nullptr, &values, nullptr, nullptr, nullptr, nullptr);
   if (status != ERROR_SUCCESS) {
     return FromError(static_cast<DWORD>(status));
   }
@@ -409,8 +406,8 @@ Status WindowsPlatform::MakeShortcut(const std::wstring& path,
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   Status status = Status::kFailed;
   IShellLinkW* link = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr,
-                                 CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_IShellLinkW,
                                  reinterpret_cast<void**>(&link)))) {
     const std::wstring folder = target.substr(0, target.rfind(L'\\'));
     IPersistFile* file = nullptr;
@@ -481,10 +478,9 @@ std::optional<FileUser> WindowsPlatform::FirstInUse(
     // the first; a program that runs the file or has it loaded as a
     // library, which may rename it but not delete it, the second.
     for (const DWORD access : {DWORD{DELETE}, DWORD{GENERIC_WRITE}}) {
-      const Handle opened =
-          Open(file, access,
-               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-               OPEN_EXISTING);
+      const Handle opened = Open(
+          file, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+          OPEN_EXISTING);
       if (!opened && GetLastError() == ERROR_SHARING_VIOLATION) {
         return FileUser{file, false};
       }

@@ -43,6 +43,7 @@ endforeach()
 # (.clang-format, .clang-tidy, cppcheck-suppressions.txt): zero findings.
 file(GLOB_RECURSE CXX_FILES CONFIGURE_DEPENDS
   ${PROJECT_SOURCE_DIR}/launcher/*.cpp ${PROJECT_SOURCE_DIR}/launcher/*.h
+  ${PROJECT_SOURCE_DIR}/setup/*.cpp ${PROJECT_SOURCE_DIR}/setup/*.h
   ${PROJECT_SOURCE_DIR}/sample/*.cpp ${PROJECT_SOURCE_DIR}/sample/*.h
   ${PROJECT_SOURCE_DIR}/sdk/*.h ${PROJECT_SOURCE_DIR}/image/*.cpp
   ${PROJECT_SOURCE_DIR}/bench/*.cpp
@@ -53,21 +54,24 @@ find_program(CPPCHECK cppcheck REQUIRED)
 
 add_test(NAME clang_format
   COMMAND ${CLANG_FORMAT} --dry-run -Werror ${CXX_FILES})
-# The launcher's sources as the host build compiles them; main.cpp needs
-# windows.h and is left to cppcheck.
+# The launcher's and the setup engine's sources as the host build compiles
+# them; those that need windows.h are left to cppcheck.
 add_test(NAME clang_tidy
   COMMAND ${CLANG_TIDY} --quiet -p ${CMAKE_BINARY_DIR}
     ${PROJECT_SOURCE_DIR}/launcher/app_library.cpp
     ${PROJECT_SOURCE_DIR}/launcher/avx_probe.cpp
-    ${PROJECT_SOURCE_DIR}/launcher/startup.cpp)
+    ${PROJECT_SOURCE_DIR}/launcher/startup.cpp
+    ${SETUP_CORE_SOURCES})
 add_test(NAME cppcheck
   COMMAND ${CPPCHECK} --quiet --error-exitcode=1 --inline-suppr
     --enable=warning,style,performance,portability --std=c++17 --language=c++
     --suppressions-list=${PROJECT_SOURCE_DIR}/cppcheck-suppressions.txt
     -I ${PROJECT_SOURCE_DIR}/launcher -I ${PROJECT_SOURCE_DIR}/sdk
-    -I ${PROJECT_SOURCE_DIR}/sample
+    -I ${PROJECT_SOURCE_DIR}/sample -I ${PROJECT_SOURCE_DIR}/setup
+    -I ${SETUP_GENERATED}
     -I ${PROJECT_SOURCE_DIR}/tests/probes -I ${PROJECT_SOURCE_DIR}/tests/stand_in
     ${PROJECT_SOURCE_DIR}/launcher ${PROJECT_SOURCE_DIR}/sample
+    ${PROJECT_SOURCE_DIR}/setup
     ${PROJECT_SOURCE_DIR}/image ${PROJECT_SOURCE_DIR}/bench
     ${PROJECT_SOURCE_DIR}/tests/probes ${PROJECT_SOURCE_DIR}/tests/stand_in
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})

@@ -16,9 +16,9 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring mode = argv[1];
   bool held = false;
   if (mode == L"open") {
-    held = CreateFileW(argv[2], GENERIC_READ,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE;
+    held =
+        CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr) != INVALID_HANDLE_VALUE;
   } else if (mode == L"load") {
     held = LoadLibraryExW(argv[2], nullptr, DONT_RESOLVE_DLL_REFERENCES) !=
            nullptr;

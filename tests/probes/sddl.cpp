@@ -37,8 +37,8 @@ std::string AccessList(const wchar_t* path) {
 int wmain(int argc, wchar_t** argv) {
   std::string out = "{";
   for (int i = 2; i < argc; ++i) {
-    out += (i > 2 ? "," : "") + probe::Json(argv[i]) + ":" +
-           AccessList(argv[i]);
+    out +=
+        (i > 2 ? "," : "") + probe::Json(argv[i]) + ":" + AccessList(argv[i]);
   }
   return argc >= 2 && probe::Write(argv[1], out + "}\n") ? 0 : 201;
 }

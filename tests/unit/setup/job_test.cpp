@@ -29,18 +29,18 @@ std::string Narrow(const std::wstring& text) {
 }
 
 void AddPayloads(MemoryPlatform* platform) {
-  for (std::size_t n = 0; n < std::size(kOwnFiles); ++n) {
+  for (std::size_t n = 0; n < kOwnFiles.size(); ++n) {
     platform->AddFile(kOldPayload + L"\\" + Decimal(n),
-                      "old " + Narrow(kOwnFiles[n]));
+                      "old " + Narrow(kOwnFiles.at(n)));
     platform->AddFile(kNewPayload + L"\\" + Decimal(n),
-                      "new " + Narrow(kOwnFiles[n]));
+                      "new " + Narrow(kOwnFiles.at(n)));
   }
 }
 
 InstallJob Job(Root root, const std::wstring& folder,
                const std::wstring& payload, Choices choices = {}) {
-  return {root,   folder, choices, payload == kNewPayload ? L"2.0" : L"1.0",
-          1234,   payload, L"Tolvarin", 0};
+  return {root, folder,  choices,     payload == kNewPayload ? L"2.0" : L"1.0",
+          1234, payload, L"Tolvarin", 0};
 }
 
 // Runs the uninstaller as it runs: its original process holds its file until
@@ -82,7 +82,8 @@ std::vector<Scenario> Scenarios() {
   const std::wstring b = L"C:\\Apps\\B";
   const std::wstring user = L"C:\\Users\\me\\AppData\\Local\\Programs\\T";
   return {
-      {"a first installation", [](MemoryPlatform&) {},
+      {"a first installation",
+       [](MemoryPlatform&) {},
        [](MemoryPlatform& p) {
          return Install(p, Job(Root::kMachine, kProgramFiles, kNewPayload));
        },
@@ -90,12 +91,12 @@ std::vector<Scenario> Scenarios() {
       {"an upgrade that turns Open with off and a desktop shortcut on",
        installed(Root::kMachine, kProgramFiles, kOldPayload),
        [](MemoryPlatform& p) {
-         return Install(p, Job(Root::kMachine, kProgramFiles, kNewPayload,
-                                {false, true}));
+         return Install(
+             p, Job(Root::kMachine, kProgramFiles, kNewPayload, {false, true}));
        },
        {kProgramFiles}},
-      {"an upgrade into another folder", installed(Root::kMachine, a,
-                                                    kOldPayload),
+      {"an upgrade into another folder",
+       installed(Root::kMachine, a, kOldPayload),
        [=](MemoryPlatform& p) {
          return Install(p, Job(Root::kMachine, b, kNewPayload));
        },
@@ -106,7 +107,8 @@ std::vector<Scenario> Scenarios() {
          return Install(p, Job(Root::kUser, user, kNewPayload));
        },
        {user}},
-      {"an uninstall", installed(Root::kMachine, kProgramFiles, kNewPayload),
+      {"an uninstall",
+       installed(Root::kMachine, kProgramFiles, kNewPayload),
        [](MemoryPlatform& p) { return RunUninstall(p, kProgramFiles); },
        {kProgramFiles}},
   };
@@ -234,15 +236,18 @@ TEST_P(SetupJob, AChangeThatFailsLeavesTheStateBeforeTheJob) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Jobs, SetupJob, testing::Range<std::size_t>(0, Scenarios().size()),
-    [](const testing::TestParamInfo<std::size_t>& info) {
-      std::string name = Scenarios()[info.param].name;
-      for (char& c : name) {
-        c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
-      }
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Jobs, SetupJob,
+                         testing::Range<std::size_t>(0, Scenarios().size()),
+                         [](const testing::TestParamInfo<std::size_t>& info) {
+                           std::string name = Scenarios()[info.param].name;
+                           for (char& c : name) {
+                             c = std::isalnum(static_cast<unsigned char>(c)) !=
+                                         0
+                                     ? c
+                                     : '_';
+                           }
+                           return name;
+                         });
 
 }  // namespace
 }  // namespace setup

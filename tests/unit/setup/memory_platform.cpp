@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "text.h"
+
 namespace setup {
 namespace {
 
@@ -33,15 +35,7 @@ bool AnyBelow(const Map& map, const std::wstring& name) {
 
 }  // namespace
 
-std::wstring Lower(const std::wstring& text) {
-  std::wstring lower = text;
-  for (wchar_t& c : lower) {
-    if (c >= L'A' && c <= L'Z') {
-      c = static_cast<wchar_t>(c - L'A' + L'a');
-    }
-  }
-  return lower;
-}
+std::wstring Lower(const std::wstring& text) { return Folded(text); }
 
 MemoryPlatform::MemoryPlatform() {
   for (const wchar_t* folder :
@@ -55,8 +49,8 @@ MemoryPlatform::MemoryPlatform() {
   for (const wchar_t* root : {L"hklm\\software", L"hkcu\\software"}) {
     for (const wchar_t* key :
          {L"", L"\\classes", L"\\classes\\applications",
-          L"\\registeredapplications", L"\\microsoft",
-          L"\\microsoft\\windows", L"\\microsoft\\windows\\currentversion",
+          L"\\registeredapplications", L"\\microsoft", L"\\microsoft\\windows",
+          L"\\microsoft\\windows\\currentversion",
           L"\\microsoft\\windows\\currentversion\\app paths",
           L"\\microsoft\\windows\\currentversion\\uninstall"}) {
       registry[std::wstring(root) + key];
@@ -67,8 +61,7 @@ MemoryPlatform::MemoryPlatform() {
 
 void MemoryPlatform::Restart() { registry = flushed; }
 
-void MemoryPlatform::AddFile(const std::wstring& path,
-                             const std::string& bytes,
+void MemoryPlatform::AddFile(const std::wstring& path, const std::string& bytes,
                              std::uint32_t attributes) {
   AddFolder(Parent(path));
   files[Lower(path)] = {false, false, bytes, attributes};
@@ -145,9 +138,7 @@ std::wstring MemoryPlatform::FullPath(const std::wstring& path) {
   return full;
 }
 
-std::wstring MemoryPlatform::LongPath(const std::wstring& path) {
-  return path;
-}
+std::wstring MemoryPlatform::LongPath(const std::wstring& path) { return path; }
 
 FileFacts MemoryPlatform::Facts(const std::wstring& path) {
   const Node* node = Find(path.size() > 2 && path.back() == L'\\'
@@ -282,8 +273,7 @@ Status MemoryPlatform::SetAttributes(const std::wstring& path,
   return Status::kOk;
 }
 
-std::optional<std::string> MemoryPlatform::ReadBytes(
-    const std::wstring& path) {
+std::optional<std::string> MemoryPlatform::ReadBytes(const std::wstring& path) {
   const Node* node = Find(path);
   if (node == nullptr || node->folder) {
     return std::nullopt;
@@ -409,8 +399,8 @@ Status MemoryPlatform::Flush(Root root, const std::wstring& key) {
 Status MemoryPlatform::MakeShortcut(const std::wstring& path,
                                     const std::wstring& target,
                                     const std::wstring&) {
-  return WriteBytes(path, "shortcut to " + std::string(target.begin(),
-                                                       target.end()));
+  return WriteBytes(path,
+                    "shortcut to " + std::string(target.begin(), target.end()));
 }
 
 std::wstring MemoryPlatform::Folder(ShellFolder which, Root root) {
@@ -419,8 +409,9 @@ std::wstring MemoryPlatform::Folder(ShellFolder which, Root root) {
                ? L"C:\\ProgramData\\Start Menu\\Programs"
                : L"C:\\Users\\Public\\Desktop";
   }
-  return which == ShellFolder::kPrograms ? L"C:\\Users\\me\\Start Menu\\Programs"
-                                         : L"C:\\Users\\me\\Desktop";
+  return which == ShellFolder::kPrograms
+             ? L"C:\\Users\\me\\Start Menu\\Programs"
+             : L"C:\\Users\\me\\Desktop";
 }
 
 std::optional<FileUser> MemoryPlatform::FirstInUse(
