@@ -87,7 +87,7 @@ FolderProblem NameProblem(const std::wstring& name) {
 std::vector<std::wstring> NamesBelowRoot(const std::wstring& folder) {
   std::vector<std::wstring> names;
   std::size_t start = PathRoot(folder).size() + 1;
-  while (start < folder.size()) {
+  while (start <= folder.size()) {
     const std::size_t end = std::min(folder.find(L'\\', start), folder.size());
     names.push_back(folder.substr(start, end - start));
     start = end + 1;

@@ -3,6 +3,7 @@
 // from the registry and the command line. A record that decodes names only
 // the product's own values and keys and folders that pass the rules, and
 // encodes to the same bytes; nothing crashes, hangs or reads out of bounds.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -37,12 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     const setup::FolderCheck check = setup::CheckCanonicalText(text);
     if (check.problem == setup::FolderProblem::kNone) {
       // A usable folder is a full path with nothing that could lead out of
-      // it.
-      Check(text.find(L"\\..") == std::wstring::npos &&
-            text.find(L"\\.\\") == std::wstring::npos &&
-            text.find(L'/') == std::wstring::npos &&
-            text.find(L"\\\\", 1) == std::wstring::npos &&
+      // it: no empty name, no "." or "..", no "/".
+      Check(text.find(L'/') == std::wstring::npos &&
             text.size() <= setup::LongestFolder());
+      const std::size_t root = setup::PathRoot(text).size();
+      for (std::size_t start = root + 1; start <= text.size();) {
+        const std::size_t end = std::min(text.find(L'\\', start), text.size());
+        const std::wstring name = text.substr(start, end - start);
+        Check(!name.empty() && name != L"." && name != L"..");
+        start = end + 1;
+      }
     }
     setup::ReadSwitches(text);
   }
