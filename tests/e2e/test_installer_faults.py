@@ -180,7 +180,8 @@ class Faults(FaultTestCase):
         """Journals any user can put into an installation folder that is not
         in Program Files, naming files elsewhere: neither an uninstall nor
         a setup writes or deletes anything they name, and both do their
-        job."""
+        job. A link put in place of a folder of the installation: both
+        refuse, touching nothing through it."""
         victim = os.path.join(self.prefix.drive_c, "Victim")
         tools = os.path.join(self.prefix.drive_c, "Tools", "Tolvarin")
         journal = os.path.join(tools, JOURNAL)
@@ -230,6 +231,19 @@ class Faults(FaultTestCase):
                 self.uninstall()
                 self.assertEqual(self.snapshot(victim)[0], before)
                 self.assertNothingLeft(tools)
+
+        with self.subTest("a link in place of Library"):
+            self.install(folder="C:\\Tools\\Tolvarin")
+            library = os.path.join(tools, "Library")
+            os.rename(library, library + ".aside")
+            os.symlink(victim, library)
+            for run in (self.install, self.uninstall):
+                run(status=FAILED)
+                self.assertEqual(self.snapshot(victim)[0], before)
+            os.remove(library)
+            os.rename(library + ".aside", library)
+            self.uninstall()
+            self.assertNothingLeft(tools)
 
     def test_a_step_that_fails_undoes_the_upgrade(self):
         """A fault made at a step after the files began to change: Library\\
