@@ -101,10 +101,10 @@ std::vector<Scenario> Scenarios() {
          return Install(p, Job(Root::kMachine, b, kNewPayload));
        },
        {a, b}},
-      {"an upgrade for the current user",
+      {"an upgrade for the current user that turns Open with off",
        installed(Root::kUser, user, kOldPayload),
        [=](MemoryPlatform& p) {
-         return Install(p, Job(Root::kUser, user, kNewPayload));
+         return Install(p, Job(Root::kUser, user, kNewPayload, {false, false}));
        },
        {user}},
       {"an uninstall",
