@@ -67,6 +67,7 @@ add_launcher(launcher)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
 tolvarin_link_map(launcher)
 tolvarin_sign(launcher)
+tolvarin_sign(setup_engine)
 
 # The sample application library, built twice like the real one.
 foreach(build IN ITEMS generic avx)

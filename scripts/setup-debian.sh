@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ libgtest-dev          # host build and unit tests
   clang-19 lld-19 llvm-19              # the Windows images, their PDBs, symbols
+  libclang-rt-19-dev                   # libFuzzer, for the setup engine's fuzz target
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64  # its runtime; the GCC build
   g++-mingw-w64-i686                   # 32-bit DLLs for wrong-architecture cases
   wine wine64                          # runs the executable
