@@ -44,6 +44,14 @@ if(CPACK_GENERATOR STREQUAL "NSIS")
     message(FATAL_ERROR "The installation holds ${staged}; "
       "release/layout.json says ${expected}.")
   endif()
+  # The job engine the installer carries, with the source time too.
+  file(COPY "${CPACK_TOLVARIN_ENGINE_DIR}/SetupEngine.dll"
+    DESTINATION "${CPACK_TOPLEVEL_DIRECTORY}/plugins")
+  execute_process(
+    COMMAND touch -d "@${CPACK_TOLVARIN_SOURCE_TIME}"
+      "${CPACK_TOPLEVEL_DIRECTORY}/plugins/SetupEngine.dll"
+    COMMAND_ERROR_IS_FATAL ANY)
+
   math(EXPR kib "(${bytes} + 1023) / 1024")
   file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/installed_files.nsh"
     "!define INSTALLED_SIZE_KB ${kib}\n"
