@@ -11,6 +11,7 @@ target_include_directories(launcher_core
 target_compile_options(launcher_core PUBLIC ${SANITIZERS})
 target_link_options(launcher_core PUBLIC ${SANITIZERS})
 
+include(setup/setup.cmake)
 # The installer's job engine, for its tests, optimised: they run every job
 # thousands of times.
 target_compile_options(setup_core PUBLIC ${SANITIZERS} -O2)

@@ -46,6 +46,10 @@ endfunction()
 include(image/image.cmake)
 include(release/release.cmake)
 include(sdk/sdk.cmake)
+# The installer's job engine, built as the launcher is: reproducible, with a
+# PDB, signed.
+include(setup/setup.cmake)
+tolvarin_sign(setup_engine)
 
 # The launcher executable, under the given target name.
 function(add_launcher target)
@@ -67,7 +71,6 @@ add_launcher(launcher)
 set_target_properties(launcher PROPERTIES OUTPUT_NAME ${LAUNCHER_EXE_NAME})
 tolvarin_link_map(launcher)
 tolvarin_sign(launcher)
-tolvarin_sign(setup_engine)
 
 # The sample application library, built twice like the real one.
 foreach(build IN ITEMS generic avx)
