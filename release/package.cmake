@@ -79,6 +79,25 @@ if(CPACK_TOLVARIN_SIGN_COMMAND)
   string(APPEND CPACK_TOLVARIN_SIGN_COMMAND "-- \"%1\"")
 endif()
 
+# The installer's languages and texts, from the catalogues of
+# release/installer/po; a catalogue that is not whole stops the build.
+set(TOLVARIN_LANGUAGES ${CMAKE_BINARY_DIR}/release/languages.nsh)
+set(TOLVARIN_TRANSLATIONS ${CMAKE_BINARY_DIR}/release/translations.json)
+file(GLOB catalogues CONFIGURE_DEPENDS
+  ${CMAKE_CURRENT_LIST_DIR}/installer/po/*)
+add_custom_command(OUTPUT ${TOLVARIN_LANGUAGES} ${TOLVARIN_TRANSLATIONS}
+  COMMAND ${TOLVARIN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/installer/catalogues.py
+    nsh ${TOLVARIN_LANGUAGES}
+  COMMAND ${TOLVARIN_PYTHON} ${CMAKE_CURRENT_LIST_DIR}/installer/catalogues.py
+    json ${TOLVARIN_TRANSLATIONS}
+  DEPENDS ${catalogues} ${CMAKE_CURRENT_LIST_DIR}/installer/strings.json
+    ${CMAKE_CURRENT_LIST_DIR}/installer/catalogues.py
+  COMMENT "Checking the installer's translations"
+  VERBATIM)
+add_custom_target(installer_languages ALL
+  DEPENDS ${TOLVARIN_LANGUAGES} ${TOLVARIN_TRANSLATIONS})
+set(CPACK_TOLVARIN_LANGUAGES ${TOLVARIN_LANGUAGES})
+
 # The job engine, an NSIS plugin, and what the installer lays out.
 set(CPACK_TOLVARIN_ENGINE_DIR ${SETUP_GENERATED})
 set(CPACK_TOLVARIN_LAYOUT ${PROJECT_SOURCE_DIR}/release/layout.json)

@@ -11,7 +11,9 @@ if(CPACK_GENERATOR STREQUAL "NSIS")
   # The staged installation must be exactly release/layout.json, whose
   # numbers the installer's engine knows its files by. The installer gets
   # a macro that applies a given macro to each file but the uninstaller,
-  # with its number, and the size of the files.
+  # with its number, the size of the files, and their SHA-256 by number, by
+  # which the uninstaller knows its own in a folder that no scope
+  # registers.
   file(READ "${CPACK_TOLVARIN_LAYOUT}" layout)
   string(JSON file_count LENGTH "${layout}" files)
   string(JSON folder_count LENGTH "${layout}" folders)
@@ -19,6 +21,7 @@ if(CPACK_GENERATOR STREQUAL "NSIS")
   set(macro [[${_MACRO}]])
   set(files "")
   set(bytes 0)
+  set(digests "")
   math(EXPR last "${file_count} - 1")
   foreach(number RANGE 1 ${last})
     string(JSON windows_path GET "${layout}" files ${number})
@@ -26,6 +29,8 @@ if(CPACK_GENERATOR STREQUAL "NSIS")
     list(APPEND expected "${path}")
     file(SIZE "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${path}" size)
     math(EXPR bytes "${bytes} + ${size}")
+    file(SHA256 "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/${path}" digest)
+    list(APPEND digests ${digest})
     string(APPEND files
       "  !insertmacro ${macro} ${number} \"${windows_path}\"\n")
   endforeach()
@@ -53,7 +58,9 @@ if(CPACK_GENERATOR STREQUAL "NSIS")
     COMMAND_ERROR_IS_FATAL ANY)
 
   math(EXPR kib "(${bytes} + 1023) / 1024")
+  list(JOIN digests " " digests)
   file(WRITE "${CPACK_TOPLEVEL_DIRECTORY}/installed_files.nsh"
     "!define INSTALLED_SIZE_KB ${kib}\n"
+    "!define FILE_DIGESTS \"${digests}\"\n"
     "!macro ForEachInstalledFile _MACRO\n${files}!macroend\n")
 endif()

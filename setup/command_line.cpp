@@ -75,8 +75,8 @@ std::wstring SplitFolder(const std::wstring& line, Switches* switches) {
   return line;
 }
 
-// A process id of up to nine digits, else 0.
-unsigned long ProcessId(const std::wstring& digits) {
+// A number of up to nine digits, else 0.
+unsigned long Number(const std::wstring& digits) {
   if (digits.empty() || digits.size() > 9) {
     return 0;
   }
@@ -111,7 +111,9 @@ Switches ReadSwitches(const std::wstring& commandLine) {
     } else if (SameName(argument, L"/DESKTOPSHORTCUT")) {
       switches.desktopShortcut = true;
     } else if (StartsWith(argument, L"/ORIGINAL=")) {
-      switches.original = ProcessId(argument.substr(10));
+      switches.original = Number(argument.substr(10));
+    } else if (StartsWith(argument, L"/LANG=")) {
+      switches.language = Number(argument.substr(6));
     }
   }
   return switches;

@@ -41,8 +41,12 @@ bool HasForbiddenCharacter(const std::wstring& folder) {
   return false;
 }
 
+// As Windows reads a name, "CON", "nul.jpg" and "COM1 .txt" are devices.
 bool IsDeviceName(const std::wstring& name) {
-  const std::wstring stem = name.substr(0, name.find(L'.'));
+  std::wstring stem = name.substr(0, name.find(L'.'));
+  while (!stem.empty() && stem.back() == L' ') {
+    stem.pop_back();
+  }
   static constexpr std::array<const wchar_t*, 24> kDevices = {
       L"CON",  L"PRN",  L"AUX",  L"NUL",  L"COM1",   L"COM2",
       L"COM3", L"COM4", L"COM5", L"COM6", L"COM7",   L"COM8",

@@ -206,15 +206,20 @@ bool FinishInstall(Platform& platform, const Record& record) {
   return finished;
 }
 
-bool FinishUninstall(Platform& platform, const Record& record) {
+// Everything an uninstall leaves, or, while the uninstaller's original
+// process still holds its file, all but that file and the folder.
+bool FinishUninstall(Platform& platform, const Record& record,
+                     bool withUninstaller) {
   const std::wstring& folder = record.folder;
   if (LinkInside(platform, folder)) {
     return false;
   }
   bool finished = EmptyJournal(platform, folder, {L".gone"});
-  finished =
-      DeleteOwnFile(platform, Join(folder, kOwnFiles.at(kUninstaller))) &&
-      finished;
+  if (withUninstaller) {
+    finished =
+        DeleteOwnFile(platform, Join(folder, kOwnFiles.at(kUninstaller))) &&
+        finished;
+  }
   return RemoveOwnFolders(platform, folder) && finished;
 }
 
@@ -251,9 +256,29 @@ Found ReadRecord(Platform& platform, Root root, Record* record) {
   return Found::kNone;
 }
 
+// Whether a name in the journal folder is one this engine or its earlier
+// versions make.
+bool IsJournalName(const std::wstring& name) {
+  for (const wchar_t* fixed :
+       {L"job.ini", L"job.tmp", L"swap", L"register", L"done"}) {
+    if (SameName(name, fixed)) {
+      return true;
+    }
+  }
+  for (std::size_t n = 0; n < kOwnFiles.size(); ++n) {
+    for (const wchar_t* suffix :
+         {L".new", L".old", L".gone", L".on", L".tmp"}) {
+      if (SameName(name, Decimal(n) + suffix)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // Clears the journal folder of what an earlier job left without a record
-// (the record lost with the registry, as when Wine's server is killed):
-// only the names this engine or its earlier versions make.
+// (the record lost with the registry, as when Wine's server is killed).
+// Refuses, deleting nothing, when it holds anything else.
 std::optional<Outcome> ClearStaleJournal(Platform& platform,
                                          const std::wstring& folder) {
   const std::wstring journal = JournalOf(folder);
@@ -261,20 +286,22 @@ std::optional<Outcome> ClearStaleJournal(Platform& platform,
   if (!facts.exists) {
     return std::nullopt;
   }
-  if (facts.folder && !facts.link) {
-    for (std::size_t n = 0; n < kOwnFiles.size(); ++n) {
-      for (const wchar_t* suffix :
-           {L".new", L".old", L".gone", L".on", L".tmp"}) {
-        platform.Delete(JournalFile(folder, n, suffix));
-      }
-    }
-    for (const wchar_t* name :
-         {L"job.ini", L"job.tmp", L"swap", L"register", L"done"}) {
-      platform.Delete(Join(journal, name));
+  const std::vector<std::wstring> names = facts.folder && !facts.link
+                                              ? platform.Names(journal)
+                                              : std::vector<std::wstring>{};
+  const auto refusal = Refusal(kExitFailed, L"journal_in_the_way", journal);
+  if (!facts.folder || facts.link ||
+      !std::all_of(names.begin(), names.end(), IsJournalName)) {
+    return refusal;
+  }
+  for (const std::wstring& name : names) {
+    const std::wstring path = Join(journal, name);
+    if (platform.Facts(path).folder || !Gone(platform.Delete(path))) {
+      return refusal;
     }
   }
   if (!Gone(platform.RemoveFolder(journal))) {
-    return Refusal(kExitFailed, L"journal_in_the_way", journal);
+    return refusal;
   }
   return std::nullopt;
 }
@@ -305,7 +332,7 @@ Outcome RunJob(Platform& platform, Root root, const Record& record,
 bool Finish(Platform& platform, Root root, const Record& record) {
   const bool finished = record.kind == JobKind::kInstall
                             ? FinishInstall(platform, record)
-                            : FinishUninstall(platform, record);
+                            : FinishUninstall(platform, record, true);
   if (record.registers) {
     platform.NotifyAssociationsChanged();
   }
@@ -414,6 +441,19 @@ Outcome Uninstall(Platform& platform, const UninstallJob& job, Root* journal) {
   if (owner == Root::kMachine && !job.admin) {
     return Refusal(kExitElevation, L"elevation");
   }
+  // The rest of an uninstall of this folder whose uninstaller could not be
+  // deleted: done again once this one's original has ended.
+  for (const Root root : {Root::kMachine, Root::kUser}) {
+    Record record;
+    if ((root == Root::kUser || job.admin) &&
+        ReadRecord(platform, root, &record) == Found::kRecord &&
+        record.kind == JobKind::kUninstall && ReadDone(platform, root) &&
+        SameName(record.folder, job.folder)) {
+      *journal = root;
+      FinishUninstall(platform, record, false);
+      return {};
+    }
+  }
   *journal = owner.value_or(Root::kUser);
   const std::vector<std::wstring> files = OwnPaths(job.folder, 1);
   if (auto refusal = WaitUntilFree(platform, files, job.waitMilliseconds)) {
@@ -425,21 +465,35 @@ Outcome Uninstall(Platform& platform, const UninstallJob& job, Root* journal) {
   // An undone job may have changed what is registered where.
   owner = Owner(platform, job.folder);
   *journal = owner.value_or(Root::kUser);
-  const bool holdsFiles = std::any_of(
-      files.begin(), files.end(),
-      [&](const std::wstring& path) { return platform.Facts(path).exists; });
-  if (!owner && !holdsFiles) {
-    return Refusal(kExitBadFolder, L"not_installed", job.folder);
-  }
   if (const auto link = LinkInside(platform, job.folder)) {
     return Refusal(kExitFailed, L"link", *link);
+  }
+  Record record = Snapshot(platform, *journal, JobKind::kUninstall, job.folder,
+                           L"", owner.has_value());
+  if (!owner) {
+    // A copy no scope registers: only the files of this version are its.
+    for (std::size_t n = kUninstaller + 1; n < record.files.size(); ++n) {
+      record.files.at(n).existed =
+          record.files.at(n).existed && n < job.digests.size() &&
+          platform.Digest(Join(job.folder, kOwnFiles.at(n))) ==
+              job.digests.at(n);
+    }
+    // Nothing of it: no installation, unless a job of its own left its
+    // journal (the record lost with Wine's registry, say).
+    if (std::none_of(record.files.begin() + 1, record.files.end(),
+                     [](const SavedFile& file) { return file.existed; }) &&
+        !platform.Facts(JournalOf(job.folder)).exists) {
+      return Refusal(kExitBadFolder, L"not_installed", job.folder);
+    }
   }
   if (auto refusal = ClearStaleJournal(platform, job.folder)) {
     return *refusal;
   }
-  const Record record = Snapshot(platform, *journal, JobKind::kUninstall,
-                                 job.folder, L"", owner.has_value());
-  return RunJob(platform, *journal, record, nullptr);
+  Outcome outcome = RunJob(platform, *journal, record, nullptr);
+  if (!Failed(outcome)) {
+    FinishUninstall(platform, record, false);
+  }
+  return outcome;
 }
 
 bool FinishJob(Platform& platform, Root root) {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "registration.h"
@@ -40,13 +41,17 @@ struct InstallJob {
   // A folder holding the new files, each named by its number.
   std::wstring payload;
   std::wstring shortcutDescription;
-  int waitMilliseconds = 0;  // for files in use
+  std::uint32_t language = 0;  // the installer's, for the uninstaller
+  int waitMilliseconds = 0;    // for files in use
 };
 
 struct UninstallJob {
   std::wstring folder;  // canonical
   bool admin = false;
   int waitMilliseconds = 0;
+  // The SHA-256 of each file of this version, by number: in a folder no
+  // scope registers, only files that match are the installation's.
+  std::vector<std::string> digests;
 };
 
 // The scope whose registration names the folder.
@@ -58,10 +63,11 @@ Outcome Recover(Platform& platform, Root root);
 
 Outcome Install(Platform& platform, const InstallJob& job);
 
-// Commits everything but the removal of the uninstaller's own file, which
-// its original process holds while it waits for the verdict; *journal says
-// in which scope's registry the job's record is. FinishJob removes the rest
-// once that process has ended.
+// Commits the uninstall and removes everything but the uninstaller's own
+// file, which its original process holds while it waits for the verdict;
+// *journal says in which scope's registry the job's record is. FinishJob
+// removes the rest once that process has ended. The rest of an uninstall
+// whose uninstaller could not be deleted then is done again.
 Outcome Uninstall(Platform& platform, const UninstallJob& job, Root* journal);
 
 // What is left of a committed job: backups, renamed-aside files, the old

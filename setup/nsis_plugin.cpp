@@ -9,31 +9,38 @@
 //                               desktop shortcut, _?= given, _?= folder,
 //                               original process id
 //   Installed <all|user>        folder, version, Open with, desktop shortcut
+//   Language <ids> <folder>     the language to speak, and whether a window
+//                               offers the list (1 or empty): of the ids
+//                               shipped, as the switch /LANG= names it, else
+//                               the installation's (in the folder, or any),
+//                               else the user's
 //   ScopeProblem <scope> <admin>
 //                               code, reason, folder, version
 //   Folder <spelling> <scope>   canonical folder, code, reason, detail,
 //                               ordinary users may write to it (1 or empty)
 //   Install <scope> <folder> <open with> <desktop> <version> <KiB>
-//           <payload> <ms> <description> <admin>
+//           <payload> <ms> <description> <admin> <language>
 //                               code, reason, detail, the folder or the
 //                               version installed in the other scope
 //   RunFromCopy <folder> <silent>
 //                               code: the temporary copy's verdict
 //   UninstallProblem <folder> <admin>
 //                               code, reason, detail
-//   Uninstall <folder> <admin> <original> <ms>
+//   Uninstall <folder> <admin> <original> <ms> <digests>
 //                               code, reason, detail
 //
 // A code is an exit code of release/exit_codes.json, empty when there is
 // nothing to refuse; a reason names the installer's message.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "command_line.h"
 #include "folder.h"
 #include "job.h"
+#include "language.h"
 #include "product.h"
 #include "text.h"
 #include "windows_platform.h"
@@ -180,6 +187,27 @@ std::wstring EventName(unsigned long process) {
          setup::Decimal(process);
 }
 
+// Earlier uninstallers' temporary copies, which Windows deletes only on
+// restart where the account may ask for that: those no longer running go.
+void DeleteEarlierCopies(const std::wstring& temporary) {
+  WIN32_FIND_DATAW found{};
+  const std::wstring pattern =
+      temporary + setup::kProductName + L"-uninstall-*";
+  const HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  do {
+    const std::wstring folder = temporary + found.cFileName;
+    const std::wstring copy = folder + L"\\" + setup::kOwnFiles.at(0);
+    if (DeleteFileW(copy.c_str()) != FALSE ||
+        GetLastError() == ERROR_FILE_NOT_FOUND) {
+      RemoveDirectoryW(folder.c_str());
+    }
+  } while (FindNextFileW(search, &found) != FALSE);
+  FindClose(search);
+}
+
 // Copies this program into a new temporary folder; the copy's path.
 std::wstring CopyOfSelf() {
   std::wstring self(MAX_PATH * 4, L'\0');
@@ -187,6 +215,7 @@ std::wstring CopyOfSelf() {
                                  static_cast<DWORD>(self.size())));
   std::wstring temporary(MAX_PATH + 1, L'\0');
   temporary.resize(GetTempPathW(MAX_PATH + 1, temporary.data()));
+  DeleteEarlierCopies(temporary);
   for (unsigned attempt = GetTickCount(); !self.empty() && !temporary.empty();
        ++attempt) {
     const std::wstring folder = temporary + setup::kProductName +
@@ -227,7 +256,10 @@ int RunFromCopy(const std::wstring& folder, bool silent) {
   const HANDLE waits[] = {done, process.hProcess};
   DWORD status = setup::kExitDone;
   if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 &&
-      GetExitCodeProcess(process.hProcess, &status) == FALSE) {
+      (GetExitCodeProcess(process.hProcess, &status) == FALSE ||
+       status == setup::kExitDone)) {
+    // Ended without saying it was done: killed (Wine gives a killed
+    // process the exit code 0).
     status = setup::kExitFailed;
   }
   CloseHandle(process.hProcess);
@@ -313,6 +345,34 @@ NSIS_FUNCTION(Installed) {
               Flag(installed->choices.desktop)});
 }
 
+NSIS_FUNCTION(Language) {
+  Stack stack(top, size);
+  std::vector<std::uint16_t> supported;
+  const std::wstring ids = stack.Pop();
+  for (std::size_t start = 0; start < ids.size();) {
+    const std::size_t end = std::min(ids.find(L' ', start), ids.size());
+    supported.push_back(
+        static_cast<std::uint16_t>(Number(ids.substr(start, end - start))));
+    start = end + 1;
+  }
+  const std::wstring folder = stack.Pop();
+  setup::WindowsPlatform platform;
+  std::uint32_t stored = 0;
+  for (const Root root : {Root::kMachine, Root::kUser}) {
+    const auto installed = setup::ReadInstallation(platform, root);
+    if (installed && stored == 0 &&
+        (folder.empty() || setup::SameName(installed->folder, folder))) {
+      stored = installed->language;
+    }
+  }
+  const setup::Switches switches = setup::ReadSwitches(GetCommandLineW());
+  const setup::LanguageChoice choice =
+      setup::ChooseLanguage(static_cast<std::uint16_t>(switches.language),
+                            static_cast<std::uint16_t>(stored),
+                            GetUserDefaultUILanguage(), supported);
+  stack.Push({setup::Decimal(choice.language), Flag(choice.ask)});
+}
+
 NSIS_FUNCTION(ScopeProblem) {
   Stack stack(top, size);
   const Root root = RootOf(stack.Pop());
@@ -351,6 +411,7 @@ NSIS_FUNCTION(Install) {
   job.waitMilliseconds = Number(stack.Pop());
   job.shortcutDescription = stack.Pop();
   const bool admin = stack.Pop() == L"1";
+  job.language = static_cast<std::uint32_t>(Number(stack.Pop()));
   setup::WindowsPlatform platform;
   std::wstring version;
   setup::Outcome outcome = ScopeProblem(platform, job.root, admin, &version);
@@ -405,6 +466,15 @@ NSIS_FUNCTION(Uninstall) {
   job.admin = stack.Pop() == L"1";
   const auto original = static_cast<unsigned long>(Number(stack.Pop()));
   job.waitMilliseconds = Number(stack.Pop());
+  // The digests of files 1 and up, blank-separated; file 0 is this program.
+  job.digests = {std::string()};
+  const std::wstring digests = stack.Pop();
+  for (std::size_t start = 0; start < digests.size();) {
+    const std::size_t end = std::min(digests.find(L' ', start), digests.size());
+    job.digests.emplace_back(digests.begin() + static_cast<long>(start),
+                             digests.begin() + static_cast<long>(end));
+    start = end + 1;
+  }
   HANDLE process =
       original == 0 ? nullptr : OpenProcess(SYNCHRONIZE, FALSE, original);
   setup::WindowsPlatform platform;
@@ -412,7 +482,12 @@ NSIS_FUNCTION(Uninstall) {
   const setup::Outcome outcome = setup::Uninstall(platform, job, &journal);
   if (outcome.code == setup::kExitDone) {
     ReleaseOriginal(original, process);
-    setup::FinishJob(platform, journal);
+    // Its file goes once the original has ended; another program that
+    // holds it is waited for a while, else the next run takes it.
+    for (int attempt = 0; attempt < 20 && !setup::FinishJob(platform, journal);
+         ++attempt) {
+      Sleep(500);
+    }
     if (original != 0) {
       DeleteSelfLater();
     }

@@ -86,6 +86,10 @@ class Platform {
   // Written whole (to a temporary name, then renamed).
   virtual Status WriteBytes(const std::wstring& path,
                             const std::string& bytes) = 0;
+  // The names in a folder, without "." and "..".
+  virtual std::vector<std::wstring> Names(const std::wstring& folder) = 0;
+  // The SHA-256 of a file's bytes, in lower-case hex; empty when unread.
+  virtual std::string Digest(const std::wstring& path) = 0;
   // Whether two files hold the same bytes.
   virtual bool SameBytes(const std::wstring& a, const std::wstring& b) = 0;
   // Whether ordinary users may add or change files in the folder.

@@ -117,8 +117,11 @@ std::vector<RegValue> RegistrationValues(const Installation& installation) {
             DwordData(installation.choices.openWith ? 1 : 0)},
            {entry, L"DesktopShortcut",
             DwordData(installation.choices.desktop ? 1 : 0)},
+           {entry, L"Language", DwordData(installation.language)},
            {entry, L"DisplayVersion", StringData(installation.version)}}) {
-    values.push_back(std::move(value));
+    if (value.name != L"Language" || installation.language != 0) {
+      values.push_back(std::move(value));
+    }
   }
   return values;
 }
@@ -126,7 +129,7 @@ std::vector<RegValue> RegistrationValues(const Installation& installation) {
 std::vector<ValueName> OwnValues() {
   std::vector<ValueName> names;
   for (const RegValue& value :
-       RegistrationValues({L"C:\\x", L"0", 0, {true, true}})) {
+       RegistrationValues({L"C:\\x", L"0", 0, {true, true}, 1})) {
     names.emplace_back(ValueName{value.key, value.name});
   }
   // The pointer to the journal of earlier versions.
@@ -198,6 +201,7 @@ std::optional<Installation> ReadInstallation(Platform& platform, Root root) {
   // desktop shortcut.
   installation.choices.openWith = dword(L"OpenWith").value_or(1) != 0;
   installation.choices.desktop = dword(L"DesktopShortcut").value_or(0) == 1;
+  installation.language = dword(L"Language").value_or(0);
   return installation;
 }
 

@@ -26,6 +26,9 @@ struct Installation {
   std::wstring version;
   std::uint32_t sizeKiB = 0;
   Choices choices;
+  // The language id its installer spoke, which its uninstaller speaks too;
+  // 0: none stored.
+  std::uint32_t language = 0;
 };
 
 struct ValueName {

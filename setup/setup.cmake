@@ -71,6 +71,7 @@ set(SETUP_CORE_SOURCES
   ${SETUP_DIR}/command_line.cpp
   ${SETUP_DIR}/folder.cpp
   ${SETUP_DIR}/job.cpp
+  ${SETUP_DIR}/language.cpp
   ${SETUP_DIR}/permissions.cpp
   ${SETUP_DIR}/record.cpp
   ${SETUP_DIR}/steps.cpp
@@ -84,7 +85,8 @@ if(WIN32)
   # libraries; makensis packs it into the installer and the uninstaller.
   add_library(setup_engine SHARED ${SETUP_DIR}/nsis_plugin.cpp
     ${SETUP_DIR}/windows_platform.cpp)
-  target_link_libraries(setup_engine PRIVATE setup_core ole32 shell32 uuid)
+  target_link_libraries(setup_engine PRIVATE setup_core ole32 shell32 uuid
+    bcrypt)
   target_link_options(setup_engine PRIVATE -static -static-libgcc
     -static-libstdc++ -s)
   set_target_properties(setup_engine PROPERTIES PREFIX "" OUTPUT_NAME

@@ -91,8 +91,8 @@ std::optional<std::wstring> WriteShortcuts(Platform& platform,
 // The registration of the job's installation, written whole: what the
 // choices leave out goes first, the version is written last.
 Outcome WriteRegistration(Platform& platform, const InstallJob& job) {
-  const std::vector<RegValue> values =
-      RegistrationValues({job.folder, job.version, job.sizeKiB, job.choices});
+  const std::vector<RegValue> values = RegistrationValues(
+      {job.folder, job.version, job.sizeKiB, job.choices, job.language});
   if (const auto key = DeleteLeftOut(platform, job.root, values)) {
     return Failed(*key);
   }

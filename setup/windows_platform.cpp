@@ -3,6 +3,7 @@
 #include <windows.h>
 // windows.h first: the others rely on its types.
 #include <aclapi.h>
+#include <bcrypt.h>
 #include <knownfolders.h>
 #include <objbase.h>
 #include <sddl.h>
@@ -179,6 +180,42 @@ std::map<std::wstring, bool> ModulesInUse(
   return modules;
 }
 
+// The path the file or folder opened at the path really has, links
+// followed; empty when it cannot be read.
+std::wstring FinalPath(const std::wstring& path) {
+  const HANDLE opened =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  std::wstring final(kLongestPath, L'\0');
+  const DWORD length = GetFinalPathNameByHandleW(
+      opened, final.data(), kLongestPath, FILE_NAME_NORMALIZED);
+  CloseHandle(opened);
+  final.resize(length < kLongestPath ? length : 0);
+  while (!final.empty() && final.back() == L'\\') {
+    final.pop_back();
+  }
+  return final;
+}
+
+// Whether a name lies where its path says, in its parent folder, and is no
+// link to elsewhere. (Wine reports a link to a file as a plain file: only
+// the path it leads to tells.)
+bool WhereItSays(const std::wstring& path) {
+  const std::size_t cut = path.rfind(L'\\');
+  if (cut == std::wstring::npos || cut + 1 == path.size() ||
+      path.find(L'\\') == cut) {
+    return true;  // a root, or a name right below one
+  }
+  const std::wstring final = FinalPath(path);
+  const std::wstring parent = FinalPath(path.substr(0, cut));
+  return final.empty() || parent.empty() ||
+         SameName(final, parent + path.substr(cut));
+}
+
 }  // namespace
 
 std::wstring WindowsPlatform::FullPath(const std::wstring& path) {
@@ -208,8 +245,10 @@ FileFacts WindowsPlatform::Facts(const std::wstring& path) {
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     return {};
   }
-  return {true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
-          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0, attributes};
+  return {
+      true, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !WhereItSays(path),
+      attributes};
 }
 
 Status WindowsPlatform::MakeFolder(const std::wstring& path, bool restricted) {
@@ -299,6 +338,50 @@ Status WindowsPlatform::WriteBytes(const std::wstring& path,
     }
   }
   return Move(temporary, path, true);
+}
+
+std::vector<std::wstring> WindowsPlatform::Names(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return names;
+  }
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") {
+      names.push_back(name);
+    }
+  } while (FindNextFileW(search, &found) != FALSE);
+  FindClose(search);
+  return names;
+}
+
+std::string WindowsPlatform::Digest(const std::wstring& path) {
+  const std::optional<std::string> bytes = ReadBytes(path);
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  if (!bytes || BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM,
+                                            nullptr, 0) != 0) {
+    return {};
+  }
+  constexpr std::size_t kSize = 32;
+  unsigned char digest[kSize] = {};
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  std::string hex;
+  if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0) {
+    auto* data =
+        reinterpret_cast<unsigned char*>(const_cast<char*>(bytes->data()));
+    if (BCryptHashData(hash, data, static_cast<ULONG>(bytes->size()), 0) == 0 &&
+        BCryptFinishHash(hash, digest, kSize, 0) == 0) {
+      for (const unsigned char byte : digest) {
+        hex.push_back("0123456789abcdef"[byte >> 4U]);
+        hex.push_back("0123456789abcdef"[byte & 0xFU]);
+      }
+    }
+    BCryptDestroyHash(hash);
+  }
+  BCryptCloseAlgorithmProvider(algorithm, 0);
+  return hex;
 }
 
 bool WindowsPlatform::SameBytes(const std::wstring& a, const std::wstring& b) {

@@ -23,6 +23,8 @@ class WindowsPlatform : public Platform {
   std::optional<std::string> ReadBytes(const std::wstring& path) override;
   Status WriteBytes(const std::wstring& path,
                     const std::string& bytes) override;
+  std::vector<std::wstring> Names(const std::wstring& folder) override;
+  std::string Digest(const std::wstring& path) override;
   bool SameBytes(const std::wstring& a, const std::wstring& b) override;
   bool WritableByUsers(const std::wstring& folder) override;
   std::optional<RegData> ReadValue(Root root, const std::wstring& key,

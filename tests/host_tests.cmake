@@ -16,6 +16,7 @@ gtest_discover_tests(unit_tests)
 
 # The installer's job engine against an in-memory Windows.
 add_executable(setup_tests
+  unit/setup/decisions_test.cpp
   unit/setup/job_test.cpp
   unit/setup/memory_platform.cpp)
 target_include_directories(setup_tests PRIVATE unit/setup)

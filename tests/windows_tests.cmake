@@ -39,6 +39,13 @@ foreach(helper IN ITEMS spawn regdump uiprobe holdfile sddl)
     RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
 endforeach()
 
+# Measures the texts of a program's windows from inside it, for uiprobe.
+add_library(textfit SHARED probes/textfit.cpp)
+target_include_directories(textfit PRIVATE probes)
+target_link_options(textfit PRIVATE ${PROBE_LINK})
+set_target_properties(textfit PROPERTIES PREFIX ""
+  RUNTIME_OUTPUT_DIRECTORY ${PROBE_DIR})
+
 set(RELEASE_DIR ${CMAKE_BINARY_DIR}/release-test)
 set(E2E_ENV
   "RELEASE_DIR=${RELEASE_DIR}"

@@ -1,6 +1,6 @@
 ; What the installer and the uninstaller tell the user, and how a run ends.
 ; The job engine (SetupEngine.dll) answers with an exit code, a reason and
-; the file or folder it concerns; the text for each reason is here.
+; the file or folder it concerns; each reason is the id of its text.
 
 ; Ends the run with an exit code.
 !macro QuitWith CODE
@@ -14,62 +14,48 @@
   !insertmacro QuitWith ${CODE}
 !macroend
 
+; A reason whose text has the reason's id.
+!macro ReasonCase ID
+  ${Case} "${ID}"
+    StrCpy $R0 "$(${ID})"
+!macroend
+
 ; Sets $R0 to the text for the reason $R1, about $R2 (a file or folder) and
-; $R3 (a version, or the folder a setup installs into).
+; $R3 (a version, or the folder a setup installs into), in the language the
+; run speaks (languages.nsh, made from the catalogues in po/).
 Function ReasonText
   ${Select} $R1
-  ${Case} "busy"
-    StrCpy $R0 "Another ${APP_NAME} setup is running. Retry when it has finished."
-  ${Case} "too_long_command"
-    StrCpy $R0 "The command line is too long for the setup of ${APP_NAME} to read."
-  ${Case} "not_full_path"
-    StrCpy $R0 "${APP_NAME} needs a full path of a drive or a network share, without quotes or wildcards."
-  ${Case} "root"
-    StrCpy $R0 "${APP_NAME} cannot be installed into the root of a drive or share."
-  ${Case} "no_drive"
-    StrCpy $R0 "The drive or share $R2 is not there."
-  ${Case} "bad_name"
-    StrCpy $R0 "A name in the path ends with a blank or a dot: $R2"
-  ${Case} "device"
-    StrCpy $R0 "A name in the path is a device's: $R2"
-  ${Case} "file"
-    StrCpy $R0 "$R2 is a file, not a folder."
-  ${Case} "too_long"
-    StrCpy $R0 "The folder's path is too long for the files in it. Choose one of at most $R2 characters."
-  ${Case} "foreign"
-    StrCpy $R0 "$R3 already holds $R2, which is not from an installation of ${APP_NAME}. Choose another folder."
   ${Case} "elevation"
-    StrCpy $R0 "${ELEVATION_TEXT}"
+    StrCpy $R0 "$(${ELEVATION_TEXT})"
   ${Case} "other_scope"
     ${If} $Scope == "all"
-      StrCpy $R0 "${APP_NAME} $R3 is installed in $R2 for you alone. Uninstall it first to install for all users."
+      StrCpy $R0 "$(other_scope_mine)"
     ${Else}
-      StrCpy $R0 "${APP_NAME} $R3 is installed in $R2 for all users. Uninstall it first to install for you alone."
+      StrCpy $R0 "$(other_scope_all)"
     ${EndIf}
-  ${Case} "running"
-    StrCpy $R0 "${APP_NAME} is running: $R2 is in use.$\r$\n$\r$\nClose ${APP_NAME} and retry."
-  ${Case} "in_use"
-    StrCpy $R0 "$R2 is in use by another program.$\r$\n$\r$\nClose that program and retry."
-  ${Case} "denied"
-    StrCpy $R0 "$R2 could not be changed: access was denied."
-  ${Case} "not_written"
-    StrCpy $R0 "The files of ${APP_NAME} could not be written: $R2"
-  ${Case} "not_registered"
-    StrCpy $R0 "${APP_NAME} could not be registered: $R2"
-  ${Case} "link"
-    StrCpy $R0 "$R2 is a link or a junction. ${APP_NAME} changes nothing through a link inside its folder."
-  ${Case} "not_undone"
-    StrCpy $R0 "An interrupted setup of ${APP_NAME} in $R2 could not be undone. Close the programs that use its files and try again."
-  ${Case} "not_finished"
-    StrCpy $R0 "An interrupted setup of ${APP_NAME} in $R2 could not be finished. Close the programs that use its files and try again."
-  ${Case} "newer_job"
-    StrCpy $R0 "A setup of a newer version of ${APP_NAME} was interrupted. Run that setup again."
-  ${Case} "journal_in_the_way"
-    StrCpy $R0 "$R2 holds files that are not the setup's. Remove it and try again."
-  ${Case} "not_installed"
-    StrCpy $R0 "$R2 holds no installation of ${APP_NAME}."
+  !insertmacro ReasonCase busy
+  !insertmacro ReasonCase too_long_command
+  !insertmacro ReasonCase not_full_path
+  !insertmacro ReasonCase root
+  !insertmacro ReasonCase no_drive
+  !insertmacro ReasonCase bad_name
+  !insertmacro ReasonCase device
+  !insertmacro ReasonCase file
+  !insertmacro ReasonCase too_long
+  !insertmacro ReasonCase foreign
+  !insertmacro ReasonCase running
+  !insertmacro ReasonCase in_use
+  !insertmacro ReasonCase denied
+  !insertmacro ReasonCase not_written
+  !insertmacro ReasonCase not_registered
+  !insertmacro ReasonCase link
+  !insertmacro ReasonCase not_undone
+  !insertmacro ReasonCase not_finished
+  !insertmacro ReasonCase newer_job
+  !insertmacro ReasonCase journal_in_the_way
+  !insertmacro ReasonCase not_installed
   ${CaseElse}
-    StrCpy $R0 "${APP_NAME}: $R1 $R2"
+    StrCpy $R0 "$(failed)"
   ${EndSelect}
 FunctionEnd
 
@@ -133,7 +119,7 @@ Function TakeLock
     ${If} ${Silent}
       !insertmacro QuitWith $0
     ${EndIf}
-    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Another ${APP_NAME} setup is running. Retry when it has finished." IDRETRY`
+    ${IfNot} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(busy)" IDRETRY`
       !insertmacro QuitWith $0
     ${EndIf}
   ${Loop}

@@ -10,6 +10,17 @@ Var SwitchOpenWith ; "0" for /NOASSOCIATIONS, else empty
 Var SwitchDesktop  ; "1" for /DESKTOPSHORTCUT, else empty
 
 Function .onInit
+  ; The language: /LANG=, else the installation's, else the user's; with a
+  ; window, a list when none of the user's is here or the installation
+  ; speaks another.
+  SetupEngine::Language "${LANGUAGE_IDS}" ""
+  Pop $LANGUAGE
+  Pop $0
+  ${If} $0 == 1
+  ${AndIfNot} ${Silent}
+    !insertmacro MUI_LANGDLL_DISPLAY
+  ${EndIf}
+
   UserInfo::GetAccountType
   Pop $0
   StrCpy $IsAdmin 0
@@ -132,12 +143,12 @@ Function SettleScope
 FunctionEnd
 
 Function ScopePage
-  !insertmacro MUI_HEADER_TEXT "Choose users" "Install ${APP_NAME} for all users or for you alone."
+  !insertmacro MUI_HEADER_TEXT "$(scope_title)" "$(scope_subtitle)"
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateRadioButton} 0 20u 100% 12u "For &all users (needs administrator rights)"
+  ${NSD_CreateRadioButton} 0 20u 100% 12u "$(scope_all)"
   Pop $AllUsersButton
-  ${NSD_CreateRadioButton} 0 40u 100% 12u "Only for &me"
+  ${NSD_CreateRadioButton} 0 40u 100% 12u "$(scope_me)"
   Pop $1
   ${NSD_CreateLabel} 0 64u 100% 48u ""
   Pop $ScopeNote
@@ -174,20 +185,20 @@ Function InstalledPage
   ${If} $Previous == ""
     Abort  ; skips the page
   ${EndIf}
-  !insertmacro MUI_HEADER_TEXT "Installed version" "${APP_NAME} $PreviousVersion is installed."
+  !insertmacro MUI_HEADER_TEXT "$(installed_title)" "$(installed_subtitle)"
   ${VersionCompare} "${VERSION}" $PreviousVersion $0
   ${If} $0 = 0
-    StrCpy $1 "This setup installs the same version, ${VERSION}, again."
+    StrCpy $1 "$(installed_same)"
   ${ElseIf} $0 = 1
-    StrCpy $1 "This setup upgrades it to ${VERSION}."
+    StrCpy $1 "$(installed_newer)"
   ${Else}
-    StrCpy $1 "This setup replaces it with ${VERSION}, an older version."
+    StrCpy $1 "$(installed_older)"
   ${EndIf}
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateLabel} 0 0 100% 24u "${APP_NAME} $PreviousVersion is installed in $Previous."
+  ${NSD_CreateLabel} 0 0 100% 24u "$(installed_where)"
   Pop $0
-  ${NSD_CreateLabel} 0 30u 100% 24u "$1 Your own files in its folder stay as they are."
+  ${NSD_CreateLabel} 0 30u 100% 36u "$1 $(installed_keeps)"
   Pop $0
   nsDialogs::Show
 FunctionEnd
@@ -208,7 +219,7 @@ Function FolderPageLeave
     StrCpy $R3 $4
     Call ReasonText
     ${If} $0 == ${EXIT_BAD_FOLDER}
-      StrCpy $R0 "${APP_NAME} cannot be installed into $INSTDIR.$\r$\n$\r$\n$R0"
+      StrCpy $R0 "$(folder_refused)$\r$\n$\r$\n$R0"
     ${EndIf}
     Push $R0
     Call WrapText
@@ -217,7 +228,7 @@ Function FolderPageLeave
     Abort
   ${EndIf}
   ${If} $5 == 1
-    Push "Ordinary users of this computer may change the files in $4, and with them ${APP_NAME} for every user. Install there anyway?"
+    Push "$(folder_writable)"
     Call WrapText
     Pop $R0
     ${IfNot} ${Cmd} `MessageBox MB_YESNO|MB_ICONEXCLAMATION|MB_DEFBUTTON2 $R0 IDYES`

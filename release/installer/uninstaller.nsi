@@ -28,7 +28,7 @@ ManifestDPIAware true
 !endif
 
 Name "${APP_NAME}"
-Caption "${APP_NAME} Uninstall"
+Caption "$(uninstall_caption)"
 OutFile "${OUT}"
 BrandingText "${APP_NAME} ${VERSION}"
 
@@ -48,21 +48,23 @@ VIAddVersionKey /LANG=1033 "ProductVersion" "${VERSION}"
 !include "${EXIT_CODES}"
 
 !define WAIT_MILLISECONDS 10000
-!define ELEVATION_TEXT "${APP_NAME} is installed for all users; removing it needs administrator rights."
+; The language string refusing for want of administrator rights.
+!define ELEVATION_TEXT elevation_uninstall
 
 Var Scope          ; (the messages' other scope, which never arises here)
 Var IsAdmin
 Var Original       ; the process id of the waiting original, for the copy
 
 Page custom ConfirmPage
-!define MUI_PAGE_HEADER_TEXT "Uninstalling"
-!define MUI_PAGE_HEADER_SUBTEXT "Please wait while ${APP_NAME} is being uninstalled."
-!define MUI_INSTFILESPAGE_FINISHHEADER_TEXT "Uninstallation Complete"
-!define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "Uninstall was completed successfully."
-!define MUI_INSTFILESPAGE_ABORTHEADER_TEXT "Uninstallation Aborted"
-!define MUI_INSTFILESPAGE_ABORTHEADER_SUBTEXT "Uninstall was not completed successfully."
+!define MUI_PAGE_HEADER_TEXT "$(uninstalling_title)"
+!define MUI_PAGE_HEADER_SUBTEXT "$(uninstalling_subtitle)"
+!define MUI_INSTFILESPAGE_FINISHHEADER_TEXT "$(uninstalled_title)"
+!define MUI_INSTFILESPAGE_FINISHHEADER_SUBTEXT "$(uninstalled_subtitle)"
+!define MUI_INSTFILESPAGE_ABORTHEADER_TEXT "$(uninstall_aborted_title)"
+!define MUI_INSTFILESPAGE_ABORTHEADER_SUBTEXT "$(uninstall_aborted_subtitle)"
 !insertmacro MUI_PAGE_INSTFILES
-!insertmacro MUI_LANGUAGE "English"
+; The installer's languages; the uninstaller speaks the installation's.
+!include "${LANGUAGES}"
 
 ReserveFile /plugin "UserInfo.dll"
 ReserveFile /plugin "SetupEngine.dll"
@@ -96,6 +98,7 @@ Function .onInit
     Pop $0
     Pop $0
     Pop $0
+    Call SpeakTheInstallations
     ${If} $6 == 1
       SetupEngine::Folder $7 user
       Pop $9
@@ -121,6 +124,8 @@ Function .onInit
 
   ; The temporary copy.
   StrCpy $INSTDIR $5
+  StrCpy $8 $5
+  Call SpeakTheInstallations
   Call TakeLock
   SetupEngine::UninstallProblem $INSTDIR $IsAdmin
   Pop $0
@@ -131,19 +136,27 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; The language of the installation in the folder $8, as its installer
+; spoke it, else the user's.
+Function SpeakTheInstallations
+  SetupEngine::Language "${LANGUAGE_IDS}" $8
+  Pop $LANGUAGE
+  Pop $0
+FunctionEnd
+
 Function ConfirmPage
-  !insertmacro MUI_HEADER_TEXT "Uninstall ${APP_NAME}" "Remove ${APP_NAME} from your computer."
+  !insertmacro MUI_HEADER_TEXT "$(confirm_title)" "$(confirm_subtitle)"
   nsDialogs::Create 1018
   Pop $0
-  ${NSD_CreateLabel} 0 0 100% 24u "${APP_NAME} will be uninstalled from the following folder. Click Uninstall to start the uninstallation."
+  ${NSD_CreateLabel} 0 0 100% 30u "$(confirm_text)"
   Pop $0
-  ${NSD_CreateLabel} 0 36u 100% 10u "Uninstalling from:"
+  ${NSD_CreateLabel} 0 36u 100% 10u "$(confirm_from)"
   Pop $0
   ${NSD_CreateText} 0 48u 100% 12u "$INSTDIR"
   Pop $0
   SendMessage $0 ${EM_SETREADONLY} 1 0
   GetDlgItem $0 $HWNDPARENT 1
-  SendMessage $0 ${WM_SETTEXT} 0 "STR:&Uninstall"
+  SendMessage $0 ${WM_SETTEXT} 0 "STR:$(confirm_button)"
   nsDialogs::Show
 FunctionEnd
 
@@ -154,7 +167,7 @@ Section "-Remove"
     StrCpy $R7 0
   ${EndIf}
   ${Do}
-    SetupEngine::Uninstall $INSTDIR $IsAdmin $Original $R7
+    SetupEngine::Uninstall $INSTDIR $IsAdmin $Original $R7 "${FILE_DIGESTS}"
     Pop $0
     Pop $1
     Pop $2

@@ -203,6 +203,8 @@ class Installer(InstallerTestCase):
         # An uninstaller started for a folder that holds no installation
         # refuses with nothing changed: another folder given with _?=, or
         # its own holding nothing else.
+        # its own holding nothing else, or only another program's files of
+        # the same names.
         orphan = os.path.join(self.prefix.drive_c, "Orphan")
         lonely = os.path.join(self.prefix.drive_c, "Lonely")
         shutil.copytree(folder, orphan)
@@ -210,7 +212,12 @@ class Installer(InstallerTestCase):
         shutil.copy(os.path.join(folder, "Uninstall.exe"), lonely)
         before = self.snapshot(folder, orphan, lonely)
         for command in ('"C:\\Orphan\\Uninstall.exe" /S _?=C:\\Lonely',
-                        '"C:\\Lonely\\Uninstall.exe" /S'):
+                        '"C:\\Lonely\\Uninstall.exe" /S', "another's"):
+            if command == "another's":
+                with open(os.path.join(lonely, "Tolvarin.exe"), "w") as f:
+                    f.write("another program's\n")
+                before = self.snapshot(folder, orphan, lonely)
+                command = '"C:\\Lonely\\Uninstall.exe" /S'
             self.assertEqual(self.prefix.spawn(command), EXIT["BAD_FOLDER"])
             self.assertEqual(self.snapshot(folder, orphan, lonely), before)
         shutil.rmtree(lonely)

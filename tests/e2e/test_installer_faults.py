@@ -162,6 +162,29 @@ class Faults(FaultTestCase):
         shutil.rmtree(parent)
         shutil.rmtree(foreign)
 
+    def test_an_uninstall_whose_copy_is_killed(self):
+        """The uninstaller's temporary copy, which does the job, killed
+        half-way: the command waiting for it says it failed, never 0; the
+        next uninstall ends the job."""
+        folder = self.all.folder
+        self.install()
+        command = wine.command(os.path.join(folder, "Uninstall.exe"), "/S")
+        original = subprocess.Popen(
+            command, env=wine.environment(self.prefix.env),
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        while not os.path.exists(os.path.join(folder, JOURNAL)):
+            self.assertIsNone(original.poll(), "the uninstall ended")
+        copies = subprocess.run(["pgrep", "-f", "Tolvarin-uninstall-"],
+                                capture_output=True, text=True,
+                                check=False).stdout.split()
+        for pid in copies:
+            os.kill(int(pid), signal.SIGKILL)
+        self.assertTrue(copies)
+        self.assertEqual(original.wait(timeout=60), FAILED)
+        self.uninstall()
+        self.assertNothingLeft(folder)
+
     def test_an_uninstall_after_an_interrupted_move(self):
         """An installation moved into another folder with /D= and killed
         half-way: the registered uninstall first undoes the move, then

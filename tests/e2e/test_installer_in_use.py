@@ -9,7 +9,7 @@ import os
 import time
 import unittest
 
-from installer import EXIT, InstallerTestCase
+from installer import EXIT, InstallerTestCase, tree
 
 IN_USE, BUSY = EXIT["IN_USE"], EXIT["BUSY"]
 LOCK = {"PROBE_MUTEX": "Global\\Tolvarin.Setup"}
@@ -89,6 +89,24 @@ class UninstallWaits(Waits):
              hold["a library loaded by another program"],
              lambda: self.uninstall(status=IN_USE)),
         ])
+
+    def test_an_uninstaller_held_goes_on_the_next_run(self):
+        """The uninstaller's own file held by another program when it is
+        done: the command returns 0, everything else is gone; the file goes
+        when it is run again, once free."""
+        folder = self.all.folder
+        uninstaller = os.path.join(folder, "Uninstall.exe")
+        self.install()
+        end = self.hold_file(uninstaller)
+        self.assertEqual(self.prefix.spawn(
+            '"C:\\Program Files\\Tolvarin\\Uninstall.exe" /S'), 0)
+        self.assertNothingRegistered(self.all)
+        self.assertEqual(tree(folder), ["Uninstall.exe"])
+        end()
+        self.assertEqual(self.prefix.spawn(
+            '"C:\\Program Files\\Tolvarin\\Uninstall.exe" /S'), 0)
+        self.wait_for(lambda: not os.path.exists(folder), "the folder")
+        self.assertNothingLeft(folder)
 
 
 if __name__ == "__main__":

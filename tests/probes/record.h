@@ -40,6 +40,21 @@ inline std::wstring ModulePath(HMODULE module) {
   return path;
 }
 
+// The whole file, or nothing when it cannot be read.
+inline std::string Read(const wchar_t* path) {
+  const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return {};
+  }
+  std::string data(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  const BOOL done = ReadFile(file, data.data(), static_cast<DWORD>(data.size()),
+                             &read, nullptr);
+  CloseHandle(file);
+  return done != FALSE && read == data.size() ? data : std::string();
+}
+
 // Writes data as the whole file; false when it could not.
 inline bool Write(const wchar_t* path, const std::string& data) {
   const HANDLE file =

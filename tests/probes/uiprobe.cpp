@@ -1,14 +1,19 @@
 // Writes what the visible windows of the desktop show, as JSON, so that a
 // test can wait for a page or a message and read it:
-//   uiprobe.exe <output file>
+//   uiprobe.exe <output file> [fit]
 // [{"handle", "title", "class", "rect": [left, top, right, bottom], "controls":
-//   [{"class", "text", "checked", "enabled"}]}], every visible control of
-// each visible top-level window, in order; "checked" is BM_GETCHECK's
-// answer for buttons, null for other controls. Exits 200 + n when it cannot
+//   [{"handle", "class", "text", "checked", "enabled"}]}], every visible
+// control of each visible top-level window, in order; "checked" is
+// BM_GETCHECK's answer for buttons, null for other controls. With "fit",
+// textfit.dll (beside it) is loaded into each program that shows a window,
+// to measure the texts with the controls' own fonts, and a control it
+// measured has "fit": {"need", "have", "fits"}. Exits 200 + n when it cannot
 // do that itself.
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 
 #include "record.h"
@@ -28,8 +33,18 @@ std::string ClassName(HWND window) {
   return probe::Json(name);
 }
 
+struct Output {
+  std::string json = "[";
+  std::map<std::uintptr_t, std::string> fits;  // by control, from textfit
+};
+
+std::string Handle(HWND window) {
+  return std::to_string(reinterpret_cast<std::uintptr_t>(window));
+}
+
 BOOL CALLBACK AddControl(HWND control, LPARAM out) {
-  auto* json = reinterpret_cast<std::string*>(out);
+  auto* output = reinterpret_cast<Output*>(out);
+  std::string* json = &output->json;
   if (IsWindowVisible(control) == FALSE) {
     return TRUE;
   }
@@ -42,16 +57,19 @@ BOOL CALLBACK AddControl(HWND control, LPARAM out) {
                         &state);
     checked = std::to_string(state);
   }
-  *json += (json->back() == '[' ? "" : ",") +
-           std::string("\n    {\"class\": ") + ClassName(control) +
-           ", \"text\": " + Text(control) + ", \"checked\": " + checked +
-           ", \"enabled\": " +
-           (IsWindowEnabled(control) != FALSE ? "true" : "false") + "}";
+  const auto fit = output->fits.find(reinterpret_cast<std::uintptr_t>(control));
+  *json +=
+      (json->back() == '[' ? "" : ",") + std::string("\n    {\"handle\": ") +
+      Handle(control) + ", \"class\": " + ClassName(control) +
+      ", \"text\": " + Text(control) + ", \"checked\": " + checked +
+      ", \"enabled\": " +
+      (IsWindowEnabled(control) != FALSE ? "true" : "false") +
+      ", \"fit\": " + (fit == output->fits.end() ? "null" : fit->second) + "}";
   return TRUE;
 }
 
 BOOL CALLBACK AddWindow(HWND window, LPARAM out) {
-  auto* json = reinterpret_cast<std::string*>(out);
+  std::string* json = &reinterpret_cast<Output*>(out)->json;
   if (IsWindowVisible(window) == FALSE) {
     return TRUE;
   }
@@ -69,14 +87,85 @@ BOOL CALLBACK AddWindow(HWND window, LPARAM out) {
   return TRUE;
 }
 
+BOOL CALLBACK AddProcess(HWND window, LPARAM out) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (IsWindowVisible(window) != FALSE && process != GetCurrentProcessId()) {
+    reinterpret_cast<std::set<DWORD>*>(out)->insert(process);
+  }
+  return TRUE;
+}
+
+// Loads textfit.dll into the process, which writes its measures into the
+// temporary folder; reads them into fits, control by control.
+void Measure(DWORD process, const std::wstring& library,
+             std::map<std::uintptr_t, std::string>* fits) {
+  wchar_t folder[MAX_PATH + 1] = L"";
+  GetTempPathW(MAX_PATH + 1, folder);
+  const std::wstring result =
+      std::wstring(folder) + L"textfit-" + std::to_wstring(process) + L".json";
+  DeleteFileW(result.c_str());
+  const HANDLE target =
+      OpenProcess(PROCESS_CREATE_THREAD | PROCESS_VM_OPERATION |
+                      PROCESS_VM_WRITE | PROCESS_QUERY_INFORMATION,
+                  FALSE, process);
+  if (target == nullptr) {
+    return;
+  }
+  const std::size_t size = (library.size() + 1) * sizeof(wchar_t);
+  void* name = VirtualAllocEx(target, nullptr, size, MEM_COMMIT | MEM_RESERVE,
+                              PAGE_READWRITE);
+  const auto load =
+      reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(
+          GetProcAddress(GetModuleHandleW(L"kernel32"), "LoadLibraryW")));
+  HANDLE thread = nullptr;
+  if (name != nullptr && WriteProcessMemory(target, name, library.c_str(), size,
+                                            nullptr) != FALSE) {
+    thread = CreateRemoteThread(target, nullptr, 0, load, name, 0, nullptr);
+  }
+  if (thread != nullptr) {
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+  }
+  CloseHandle(target);
+  std::string text;
+  for (int i = 0; i < 100 && text.empty(); ++i) {
+    text = probe::Read(result.c_str());
+    Sleep(text.empty() ? 50 : 0);
+  }
+  DeleteFileW(result.c_str());
+  // {"<handle>": {...}, ...}: one control a line.
+  for (std::size_t start = text.find('"'); start != std::string::npos;
+       start = text.find('"', text.find('\n', start))) {
+    const std::size_t end = text.find('"', start + 1);
+    const std::size_t value = text.find('{', end);
+    const std::size_t close = text.find('}', value);
+    if (end == std::string::npos || value == std::string::npos ||
+        close == std::string::npos) {
+      break;
+    }
+    (*fits)[std::stoull(text.substr(start + 1, end - start - 1))] =
+        text.substr(value, close - value + 1);
+  }
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
+  if (argc != 2 && !(argc == 3 && lstrcmpW(argv[2], L"fit") == 0)) {
     return 201;
   }
-  std::string json = "[";
-  EnumWindows(AddWindow, reinterpret_cast<LPARAM>(&json));
-  json += "\n]\n";
-  return probe::Write(argv[1], json) ? 0 : 202;
+  Output output;
+  if (argc == 3) {
+    std::wstring library = probe::ModulePath(nullptr);
+    library = library.substr(0, library.rfind(L'\\') + 1) + L"textfit.dll";
+    std::set<DWORD> processes;
+    EnumWindows(AddProcess, reinterpret_cast<LPARAM>(&processes));
+    for (const DWORD process : processes) {
+      Measure(process, library, &output.fits);
+    }
+  }
+  EnumWindows(AddWindow, reinterpret_cast<LPARAM>(&output));
+  output.json += "\n]\n";
+  return probe::Write(argv[1], output.json) ? 0 : 202;
 }

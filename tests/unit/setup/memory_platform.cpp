@@ -297,6 +297,24 @@ Status MemoryPlatform::WriteBytes(const std::wstring& path,
   return Status::kOk;
 }
 
+std::vector<std::wstring> MemoryPlatform::Names(const std::wstring& folder) {
+  const std::wstring below = Lower(folder) + L"\\";
+  std::vector<std::wstring> names;
+  for (auto it = files.upper_bound(below);
+       it != files.end() && it->first.rfind(below, 0) == 0; ++it) {
+    const std::wstring rest = it->first.substr(below.size());
+    if (rest.find(L'\\') == std::wstring::npos) {
+      names.push_back(rest);
+    }
+  }
+  return names;
+}
+
+// The bytes stand for their digest.
+std::string MemoryPlatform::Digest(const std::wstring& path) {
+  return ReadBytes(path).value_or("");
+}
+
 bool MemoryPlatform::SameBytes(const std::wstring& a, const std::wstring& b) {
   const std::optional<std::string> first = ReadBytes(a);
   return first && first == ReadBytes(b);
