@@ -381,10 +381,12 @@ class InstallerTestCase(unittest.TestCase):
         return files, shortcuts, self.prefix.registry(*keys)
 
     def assertInstalled(self, folder, version=None, scope=None,
-                        user_files=(), open_with=True, desktop=False):
+                        user_files=(), open_with=True, desktop=False,
+                        language=1033):
         """The ZIP's layout, the uninstaller and the user's files in folder;
-        one uninstall entry, the shortcuts, App Paths and "Open with" as
-        chosen, all pointing there, and nothing in the other scope."""
+        one uninstall entry, with the language its installer spoke (English
+        unless told), the shortcuts, App Paths and "Open with" as chosen,
+        all pointing there, and nothing in the other scope."""
         scope = scope or self.all
         version = version or self.version
         self.assertEqual(tree(folder), sorted(LAYOUT + ["Uninstall.exe"] +
@@ -411,7 +413,7 @@ class InstallerTestCase(unittest.TestCase):
             "UninstallString": uninstaller,
             "QuietUninstallString": f"{uninstaller} /S",
             "NoModify": 1, "NoRepair": 1, "OpenWith": int(open_with),
-            "DesktopShortcut": int(desktop)})
+            "DesktopShortcut": int(desktop), "Language": language})
         self.assertEqual(registry[scope.app_paths], {"": exe})
         self.assertShortcutTo(scope.shortcut, exe)
         self.assertEqual(os.path.exists(scope.desktop_shortcut), desktop)

@@ -100,7 +100,7 @@ class UninstallWaits(Waits):
         end = self.hold_file(uninstaller)
         self.assertEqual(self.prefix.spawn(
             '"C:\\Program Files\\Tolvarin\\Uninstall.exe" /S'), 0)
-        self.assertNothingRegistered(self.all)
+        self.assertIsNone(self.prefix.registry(self.all.entry)[self.all.entry])
         self.assertEqual(tree(folder), ["Uninstall.exe"])
         end()
         self.assertEqual(self.prefix.spawn(
