@@ -442,17 +442,10 @@ Outcome Uninstall(Platform& platform, const UninstallJob& job, Root* journal) {
     return Refusal(kExitElevation, L"elevation");
   }
   // The rest of an uninstall of this folder whose uninstaller could not be
-  // deleted: done again once this one's original has ended.
-  for (const Root root : {Root::kMachine, Root::kUser}) {
-    Record record;
-    if ((root == Root::kUser || job.admin) &&
-        ReadRecord(platform, root, &record) == Found::kRecord &&
-        record.kind == JobKind::kUninstall && ReadDone(platform, root) &&
-        SameName(record.folder, job.folder)) {
-      *journal = root;
-      FinishUninstall(platform, record, false);
-      return {};
-    }
+  // deleted: done once this one's original has ended.
+  if (const auto pending = PendingUninstall(platform, job.folder, job.admin)) {
+    *journal = *pending;
+    return {};
   }
   *journal = owner.value_or(Root::kUser);
   const std::vector<std::wstring> files = OwnPaths(job.folder, 1);
@@ -494,6 +487,20 @@ Outcome Uninstall(Platform& platform, const UninstallJob& job, Root* journal) {
     FinishUninstall(platform, record, false);
   }
   return outcome;
+}
+
+std::optional<Root> PendingUninstall(Platform& platform,
+                                     const std::wstring& folder, bool admin) {
+  for (const Root root : {Root::kMachine, Root::kUser}) {
+    Record record;
+    if ((root == Root::kUser || admin) &&
+        ReadRecord(platform, root, &record) == Found::kRecord &&
+        record.kind == JobKind::kUninstall && ReadDone(platform, root) &&
+        SameName(record.folder, folder)) {
+      return root;
+    }
+  }
+  return std::nullopt;
 }
 
 bool FinishJob(Platform& platform, Root root) {

@@ -75,4 +75,9 @@ Outcome Uninstall(Platform& platform, const UninstallJob& job, Root* journal);
 // something is still left; the record then stays for the next run.
 bool FinishJob(Platform& platform, Root root);
 
+// The scope whose record says an uninstall of the folder is done but for
+// the uninstaller's own file, which could not be deleted then.
+std::optional<Root> PendingUninstall(Platform& platform,
+                                     const std::wstring& folder, bool admin);
+
 }  // namespace setup

@@ -447,7 +447,7 @@ NSIS_FUNCTION(UninstallProblem) {
   const auto owner = setup::Owner(platform, folder);
   if (owner == Root::kMachine && !admin) {
     outcome = {setup::kExitElevation, L"elevation", {}};
-  } else if (!owner) {
+  } else if (!owner && !setup::PendingUninstall(platform, folder, admin)) {
     outcome = {setup::kExitBadFolder, L"not_installed", folder};
     for (std::size_t n = setup::kUninstaller + 1;
          n < std::size(setup::kOwnFiles); ++n) {

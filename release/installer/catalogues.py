@@ -142,9 +142,15 @@ def check():
 
 def nsis(text, args):
     """An NSIS string of a text, its placeholders the NSIS variables."""
-    text = (text.replace("$", "$$").replace('"', '$\\"')
-            .replace("\n", "$\\r$\\n").replace("\t", "$\\t"))
-    return PLACEHOLDER.sub(lambda m: args[int(m[1]) - 1], text)
+    parts = PLACEHOLDER.split(text)  # text, number, text, number, ...
+    out = ""
+    for index, part in enumerate(parts):
+        if index % 2:
+            out += args[int(part) - 1]
+        else:
+            out += (part.replace("$", "$$").replace('"', '$\\"')
+                    .replace("\n", "$\\r$\\n").replace("\t", "$\\t"))
+    return out
 
 
 def write_nsh(out):
