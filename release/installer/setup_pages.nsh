@@ -146,6 +146,7 @@ Function ScopePage
   !insertmacro MUI_HEADER_TEXT "$(scope_title)" "$(scope_subtitle)"
   nsDialogs::Create 1018
   Pop $0
+  nsDialogs::SetRTL $(^RTL)  ; mirrored for Arabic and Hebrew
   ${NSD_CreateRadioButton} 0 20u 100% 12u "$(scope_all)"
   Pop $AllUsersButton
   ${NSD_CreateRadioButton} 0 40u 100% 12u "$(scope_me)"
@@ -196,6 +197,7 @@ Function InstalledPage
   ${EndIf}
   nsDialogs::Create 1018
   Pop $0
+  nsDialogs::SetRTL $(^RTL)  ; mirrored for Arabic and Hebrew
   ${NSD_CreateLabel} 0 0 100% 24u "$(installed_where)"
   Pop $0
   ${NSD_CreateLabel} 0 30u 100% 36u "$1 $(installed_keeps)"

@@ -148,6 +148,7 @@ Function ConfirmPage
   !insertmacro MUI_HEADER_TEXT "$(confirm_title)" "$(confirm_subtitle)"
   nsDialogs::Create 1018
   Pop $0
+  nsDialogs::SetRTL $(^RTL)  ; mirrored for Arabic and Hebrew
   ${NSD_CreateLabel} 0 0 100% 30u "$(confirm_text)"
   Pop $0
   ${NSD_CreateLabel} 0 36u 100% 10u "$(confirm_from)"

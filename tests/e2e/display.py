@@ -101,9 +101,10 @@ class Windows:
         self.display = display
         self.uiprobe = uiprobe
 
-    def read(self):
-        return self.prefix.read_json(self.uiprobe, extra_env={
-            "DISPLAY": self.display.name})
+    def read(self, fit=False):
+        """The windows; with fit, each measured control's "fit" too."""
+        return self.prefix.read_json(self.uiprobe, *(["fit"] if fit else []),
+                                     extra_env={"DISPLAY": self.display.name})
 
     def wait_for(self, text, seconds=30, other_than=None):
         """The first window showing a control with this text (other than

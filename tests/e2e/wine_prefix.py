@@ -10,21 +10,58 @@ import sys
 
 import wine
 
+# Marlett draws the title bars' buttons; Wine has it (Debian's fonts-wine),
+# but this Wine looks for its fonts beside its data folder, not in it, so
+# the template has it in C:\windows\Fonts, where every Wine looks. Wine's
+# Tahoma stays out: it lacks Hebrew, and this Wine's font linking does not
+# fall back from it, where the font Wine takes without it (DejaVu Sans,
+# wider than Tahoma) draws Latin, Greek, Cyrillic, Hebrew and Arabic.
+MARLETT = "/usr/share/wine/fonts/marlett.ttf"
+# The fonts the installer's Chinese, Japanese and Korean pages ask for, as
+# their NSIS language files name them, drawn with Debian's CJK font
+# (fonts-wqy-microhei), as a Windows of those languages draws them.
+CJK_FONTS = ["\uff2d\uff33 \uff30\u30b4\u30b7\u30c3\u30af",  # MS PGothic
+             "\uad74\ub9bc",  # Gulim
+             "\u5b8b\u4f53",  # SimSun
+             "\u65b0\u7d30\u660e\u9ad4"]  # PMingLiU
+CJK_FONT = "WenQuanYi Micro Hei"
+# What a template is made of; one made otherwise is made again.
+RECIPE = "wineboot -i, Marlett, CJK substitutes\n"
+
 
 def make_template(template):
     """A fresh prefix, its server ended so that its registry is on disk, and
     without Wine's links from the user's folders (Desktop, Documents...) to
     the host's home: what a test installs there stays in the prefix."""
-    if os.path.exists(os.path.join(template, ".initialised")):
-        return 0
+    marker = os.path.join(template, ".initialised")
+    if os.path.exists(marker):
+        with open(marker, encoding="ascii") as made:
+            if made.read() == RECIPE:
+                return 0
     building = template + ".new"
     shutil.rmtree(building, ignore_errors=True)
     env = {"WINEPREFIX": building}
     status = wine.run_plain(["wineboot", "-i"], env=env)
+    if status == 0:
+        # As a .reg file, which keeps the names' script as it is.
+        substitutes = os.path.join(building, "drive_c", "substitutes.reg")
+        with open(substitutes, "w", encoding="utf-16") as reg:
+            reg.write("Windows Registry Editor Version 5.00\r\n\r\n"
+                      "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\"
+                      "Windows NT\\CurrentVersion\\FontSubstitutes]\r\n" +
+                      "".join(f'"{face}"="{CJK_FONT}"\r\n'
+                              for face in CJK_FONTS))
+        status = wine.run_plain(["regedit", "/S", "C:\\substitutes.reg"],
+                                env=env)
+        os.remove(substitutes)
     wine.run_plain(["wineserver", "-k"], env=env)
     if status != 0:
         print(f"wineboot -i failed with {status}")
         return 1
+    if not os.path.exists(MARLETT):
+        print(f"{MARLETT} is missing: install fonts-wine")
+        return 1
+    shutil.copy(MARLETT, os.path.join(building, "drive_c", "windows", "Fonts"))
     users = os.path.join(building, "drive_c", "users")
     for user in os.listdir(users):
         for name in os.listdir(os.path.join(users, user)):
@@ -34,7 +71,7 @@ def make_template(template):
                 os.mkdir(path)
     with open(os.path.join(building, ".initialised"), "w",
               encoding="ascii") as done:
-        done.write("wineboot -i\n")
+        done.write(RECIPE)
     shutil.rmtree(template, ignore_errors=True)
     os.rename(building, template)
     print(f"Wine prefix template ready: {template}")
