@@ -17,20 +17,37 @@ packages=(
   git nsis osslsigncode openssl        # the release: source time, installer, signing
   xvfb xdotool                         # the installer's pages on a display
   python3-jsonschema python3-yaml      # the package managers' manifests
+  gettext                              # msgfmt checks the installer's catalogues
+  fonts-wine                           # Marlett: the title bars' buttons
+  fonts-wqy-microhei                   # the installer's CJK pages
+  locales                              # German and Thai display languages
 )
+# Display languages the installer's tests run under (LANG=...).
+locales=(de_DE th_TH)
 
 missing=()
+missing_locales=()
+for locale in "${locales[@]}"; do
+  locale -a 2>/dev/null | grep -qx "${locale}.utf8" ||
+    missing_locales+=("$locale")
+done
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
       grep -q "install ok installed"; then
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_locales[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -qq
+  "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+for locale in "${missing_locales[@]}"; do
+  echo "Making the locale ${locale}.UTF-8"
+  "${sudo[@]}" localedef -i "$locale" -f UTF-8 "${locale}.UTF-8"
+done

@@ -54,6 +54,13 @@ class Display:
         self.xdotool("windowfocus", "--sync", desktop)
         self.xdotool("key", "--delay", "50", *keys)
 
+    def click(self, control):
+        """Clicks the middle of a control (as uiprobe.exe reads it): Wine's
+        desktop fills the screen, so its coordinates are the screen's."""
+        left, top, right, bottom = control["rect"]
+        self.xdotool("mousemove", str((left + right) // 2),
+                     str((top + bottom) // 2), "click", "1")
+
     def type(self, text):
         self.xdotool("type", "--delay", "10", text)
 
@@ -101,10 +108,18 @@ class Windows:
         self.display = display
         self.uiprobe = uiprobe
 
-    def read(self, fit=False):
-        """The windows; with fit, each measured control's "fit" too."""
-        return self.prefix.read_json(self.uiprobe, *(["fit"] if fit else []),
-                                     extra_env={"DISPLAY": self.display.name})
+    def read(self, fit=False, show=None):
+        """The windows; with fit, each measured control's "fit" too; with
+        show=(control, text), after that control shows that text."""
+        arguments = ["fit"] if fit else []
+        if show:
+            path = os.path.join(self.prefix.drive_c, "uiprobe-text.txt")
+            with open(path, "w", encoding="utf-8") as f:
+                f.write(show[1])
+            arguments += ["set", str(show[0]["handle"]),
+                          self.prefix.windows(path)]
+        return self.prefix.read_json(self.uiprobe, *arguments, extra_env={
+            "DISPLAY": self.display.name})
 
     def wait_for(self, text, seconds=30, other_than=None):
         """The first window showing a control with this text (other than

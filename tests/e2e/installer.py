@@ -181,11 +181,12 @@ class Prefix:
                                     timeout=300)
         return status, out + err
 
-    def spawn(self, command_line, program=""):
+    def spawn(self, command_line, program="", extra_env=None):
         """Starts a command line exactly as given, as a deployment tool does
         (CreateProcessW, the program taken from the line unless given),
         waits for it and returns its exit code."""
-        return spawn(program, command_line, self.drive_c, self.env)[0]
+        return spawn(program, command_line, self.drive_c,
+                     dict(self.env, **(extra_env or {})))[0]
 
     def read_json(self, helper, *arguments, extra_env=None):
         """Runs a test helper that writes JSON into the file named first
@@ -313,14 +314,16 @@ class InstallerTestCase(unittest.TestCase):
 
     # Running the installer and the uninstaller.
 
-    def install(self, switches="", folder=None, installer=None, status=0):
+    def install(self, switches="", folder=None, installer=None, status=0,
+                extra_env=None):
         """Installs silently; into folder (a Windows path) when given, with
-        /D= last and unquoted, as NSIS takes it."""
+        /D= last and unquoted, as NSIS takes it; extra_env for a user's
+        display language (LANG)."""
         installer = wine.windows_path(installer or self.installer)
         line = f'"{installer}" /S {switches}'.rstrip()
         if folder is not None:
             line += f" /D={folder}"
-        got = self.prefix.spawn(line, installer)
+        got = self.prefix.spawn(line, installer, extra_env)
         self.assertEqual(got, status, line)
 
     def uninstall(self, scope=None, status=0, form=None):

@@ -1,14 +1,16 @@
 // Writes what the visible windows of the desktop show, as JSON, so that a
 // test can wait for a page or a message and read it:
-//   uiprobe.exe <output file> [fit]
-// [{"handle", "title", "class", "rect": [left, top, right, bottom], "controls":
-//   [{"handle", "class", "text", "checked", "enabled"}]}], every visible
-// control of each visible top-level window, in order; "checked" is
-// BM_GETCHECK's answer for buttons, null for other controls. With "fit",
-// textfit.dll (beside it) is loaded into each program that shows a window,
-// to measure the texts with the controls' own fonts, and a control it
-// measured has "fit": {"need", "have", "fits"}. Exits 200 + n when it cannot
-// do that itself.
+//   uiprobe.exe <output file> [fit] [set <control handle> <UTF-8 text file>]
+// [{"handle", "title", "class", "rect": [left, top, right, bottom],
+//   "controls": [{"handle", "class", "text", "checked", "enabled", "fit",
+//   "rect", "style", "exstyle"}]}], every visible control of each visible
+// top-level window, in order; "checked" is BM_GETCHECK's answer for
+// buttons, null for other controls. With "fit", textfit.dll (beside it) is
+// loaded into each program that shows a window, to measure the texts with
+// the controls' own fonts, and a control it measured has "fit": {"need",
+// "have", "fits"}. With "set", the control first shows the file's text, so
+// that each text a control can show is measured where it is shown. Exits
+// 200 + n when it cannot do what it is asked.
 #include <windows.h>
 
 #include <cstdint>
@@ -42,6 +44,15 @@ std::string Handle(HWND window) {
   return std::to_string(reinterpret_cast<std::uintptr_t>(window));
 }
 
+// [left, top, right, bottom] on the screen.
+std::string Rect(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  return "[" + std::to_string(rect.left) + ", " + std::to_string(rect.top) +
+         ", " + std::to_string(rect.right) + ", " +
+         std::to_string(rect.bottom) + "]";
+}
+
 BOOL CALLBACK AddControl(HWND control, LPARAM out) {
   auto* output = reinterpret_cast<Output*>(out);
   std::string* json = &output->json;
@@ -64,7 +75,11 @@ BOOL CALLBACK AddControl(HWND control, LPARAM out) {
       ", \"text\": " + Text(control) + ", \"checked\": " + checked +
       ", \"enabled\": " +
       (IsWindowEnabled(control) != FALSE ? "true" : "false") +
-      ", \"fit\": " + (fit == output->fits.end() ? "null" : fit->second) + "}";
+      ", \"fit\": " + (fit == output->fits.end() ? "null" : fit->second) +
+      ", \"rect\": " + Rect(control) +
+      ", \"style\": " + std::to_string(GetWindowLongW(control, GWL_STYLE)) +
+      ", \"exstyle\": " + std::to_string(GetWindowLongW(control, GWL_EXSTYLE)) +
+      "}";
   return TRUE;
 }
 
@@ -73,15 +88,10 @@ BOOL CALLBACK AddWindow(HWND window, LPARAM out) {
   if (IsWindowVisible(window) == FALSE) {
     return TRUE;
   }
-  RECT rect{};
-  GetWindowRect(window, &rect);
   *json += (json->back() == '[' ? "" : ",") + std::string("\n  {\"handle\": ") +
-           std::to_string(reinterpret_cast<std::uintptr_t>(window)) +
-           ", \"title\": " + Text(window) +
-           ", \"class\": " + ClassName(window) + ", \"rect\": [" +
-           std::to_string(rect.left) + ", " + std::to_string(rect.top) + ", " +
-           std::to_string(rect.right) + ", " + std::to_string(rect.bottom) +
-           "], \"controls\": [";
+           Handle(window) + ", \"title\": " + Text(window) +
+           ", \"class\": " + ClassName(window) + ", \"rect\": " + Rect(window) +
+           ", \"controls\": [";
   EnumChildWindows(window, AddControl, out);
   *json += "]}";
   return TRUE;
@@ -149,14 +159,38 @@ void Measure(DWORD process, const std::wstring& library,
   }
 }
 
+// Has the control show the text of a UTF-8 file.
+bool SetText(const wchar_t* handle, const wchar_t* file) {
+  const std::string text = probe::Read(file);
+  std::wstring wide(text.size() + 1, L'\0');
+  wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+      CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+      static_cast<int>(wide.size()))));
+  const auto control = reinterpret_cast<HWND>(
+      static_cast<std::uintptr_t>(std::wcstoull(handle, nullptr, 10)));
+  return IsWindow(control) != FALSE &&
+         SendMessageTimeoutW(control, WM_SETTEXT, 0,
+                             reinterpret_cast<LPARAM>(wide.c_str()),
+                             SMTO_ABORTIFHUNG, 1000, nullptr) != 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2 && !(argc == 3 && lstrcmpW(argv[2], L"fit") == 0)) {
+  int next = 2;
+  const bool fit = argc > next && lstrcmpW(argv[next], L"fit") == 0;
+  next += fit ? 1 : 0;
+  if (argc > next + 2 && lstrcmpW(argv[next], L"set") == 0) {
+    if (!SetText(argv[next + 1], argv[next + 2])) {
+      return 203;
+    }
+    next += 3;
+  }
+  if (argc < 2 || next != argc) {
     return 201;
   }
   Output output;
-  if (argc == 3) {
+  if (fit) {
     std::wstring library = probe::ModulePath(nullptr);
     library = library.substr(0, library.rfind(L'\\') + 1) + L"textfit.dll";
     std::set<DWORD> processes;
