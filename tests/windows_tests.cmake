@@ -164,7 +164,16 @@ add_e2e_test(test_installer_in_use_install
   RUN test_installer_in_use.InstallWaits FIXTURES release wine_template)
 add_e2e_test(test_installer_in_use_uninstall
   RUN test_installer_in_use.UninstallWaits FIXTURES release wine_template)
+# Every language's pages, in three parts that run side by side.
+foreach(part IN ITEMS A B C)
+  add_e2e_test(test_installer_languages_${part}
+    RUN test_installer_languages.Pages${part} FIXTURES release wine_template)
+endforeach()
+add_e2e_test(test_installer_language_choice
+  RUN test_installer_languages.Choice FIXTURES release wine_template)
 # The longest first, where they wait for the same fixtures.
 set_tests_properties(e2e_test_installer_power_losses
   e2e_test_installer_in_use_install e2e_test_installer_in_use_uninstall
-  e2e_test_installer_pages PROPERTIES COST 100)
+  e2e_test_installer_pages e2e_test_installer_languages_A
+  e2e_test_installer_languages_B e2e_test_installer_languages_C
+  PROPERTIES COST 100)

@@ -22,6 +22,8 @@ SetCompressor /SOLID lzma
 ; own.
 RequestExecutionLevel highest
 ManifestDPIAware true
+; One step of the engine, as in the installer: no list of details.
+ShowInstDetails nevershow
 
 !if '${SIGN_COMMAND}' != ''
   !finalize '${SIGN_COMMAND}' = 0

@@ -18,15 +18,15 @@ import wine
 # wider than Tahoma) draws Latin, Greek, Cyrillic, Hebrew and Arabic.
 MARLETT = "/usr/share/wine/fonts/marlett.ttf"
 # The fonts the installer's Chinese, Japanese and Korean pages ask for, as
-# their NSIS language files name them, drawn with Debian's CJK font
-# (fonts-wqy-microhei), as a Windows of those languages draws them.
-CJK_FONTS = ["\uff2d\uff33 \uff30\u30b4\u30b7\u30c3\u30af",  # MS PGothic
-             "\uad74\ub9bc",  # Gulim
-             "\u5b8b\u4f53",  # SimSun
-             "\u65b0\u7d30\u660e\u9ad4"]  # PMingLiU
-CJK_FONT = "WenQuanYi Micro Hei"
+# their NSIS language files name them: MS PGothic drawn with IPAPGothic,
+# which has its widths (fonts-ipafont-gothic), the others with Debian's CJK
+# font (fonts-wqy-microhei).
+CJK_FONTS = {"\uff2d\uff33 \uff30\u30b4\u30b7\u30c3\u30af": "IPAPGothic",
+             "\uad74\ub9bc": "WenQuanYi Micro Hei",  # Gulim
+             "\u5b8b\u4f53": "WenQuanYi Micro Hei",  # SimSun
+             "\u65b0\u7d30\u660e\u9ad4": "WenQuanYi Micro Hei"}  # PMingLiU
 # What a template is made of; one made otherwise is made again.
-RECIPE = "wineboot -i, Marlett, CJK substitutes\n"
+RECIPE = "wineboot -i, Marlett, CJK substitutes 2\n"
 
 
 def make_template(template):
@@ -49,8 +49,8 @@ def make_template(template):
             reg.write("Windows Registry Editor Version 5.00\r\n\r\n"
                       "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\"
                       "Windows NT\\CurrentVersion\\FontSubstitutes]\r\n" +
-                      "".join(f'"{face}"="{CJK_FONT}"\r\n'
-                              for face in CJK_FONTS))
+                      "".join(f'"{face}"="{font}"\r\n'
+                              for face, font in CJK_FONTS.items()))
         status = wine.run_plain(["regedit", "/S", "C:\\substitutes.reg"],
                                 env=env)
         os.remove(substitutes)
