@@ -150,7 +150,8 @@ if(TOLVARIN_DOWNLOAD_URL)
       "license=${TOLVARIN_LICENSE}" "license_url=${TOLVARIN_LICENSE_URL}"
       "homepage=${TOLVARIN_HOMEPAGE_URL}" "download_url=${download_url}"
       "exit_codes=${CMAKE_CURRENT_LIST_DIR}/exit_codes.json"
-      "file_types=${CMAKE_CURRENT_LIST_DIR}/file_types.json")
+      "file_types=${CMAKE_CURRENT_LIST_DIR}/file_types.json"
+      "translations=${TOLVARIN_TRANSLATIONS}")
     string(FIND "${pair}" "=" at)
     string(SUBSTRING "${pair}" 0 ${at} key)
     math(EXPR at "${at} + 1")
@@ -159,10 +160,6 @@ if(TOLVARIN_DOWNLOAD_URL)
     string(REPLACE "\"" "\\\"" value "${value}")
     string(JSON config SET "${config}" ${key} "\"${value}\"")
   endforeach()
-  string(JSON config SET "${config}" long_description "\"${PROJECT_NAME} \
-is a photo application for 64-bit Windows. Its installer installs it for all \
-users or for the current user alone and offers it in Open with for common \
-picture and camera raw formats, without making it their default program.\"")
   string(JSON config SET "${config}" source_time ${TOLVARIN_SOURCE_TIME})
   set(CPACK_TOLVARIN_MANIFESTS ${CMAKE_BINARY_DIR}/release/manifests.json)
   file(WRITE ${CPACK_TOLVARIN_MANIFESTS} "${config}\n")

@@ -1,6 +1,7 @@
 """Writes what package managers install a release from, beside the packages:
-the winget manifest (ManifestVersion 1.12.0, the three files of a
-multi-file manifest in the community repository's layout), the Scoop
+the winget manifest (ManifestVersion 1.12.0, the files of a multi-file
+manifest in the community repository's layout, a locale manifest for each
+language of the installer), the Scoop
 manifest of the portable ZIP, and SHA256SUMS over every package file. It
 depends only on its inputs, so every build of a commit writes the same bytes.
 
@@ -8,7 +9,7 @@ depends only on its inputs, so every build of a commit writes the same bytes.
 
 CONFIG is the JSON file the build writes (release/manifests.json in the
 build folder): names, source time, URLs, licence, and the paths of the exit
-codes' and photo types' definitions. PACKAGE_NAME is the packages' name
+codes' and photo types' definitions and of the installer's translations. PACKAGE_NAME is the packages' name
 without extension. INSTALLER is the signed installer, which cpack copies
 into PACKAGE_DIR after this script; the other packages are there already,
 or nothing is written.
@@ -81,6 +82,11 @@ def manifest_file(kind, body):
 def winget(config, installer_url, installer_hash):
     identifier = config["identifier"]
     version = config["version"]
+    with open(config["translations"], encoding="utf-8") as f:
+        translations = json.load(f)
+    # English first: where none of the user's languages is there, winget
+    # takes the first.
+    tags = ["en-US"] + sorted(tag for tag in translations if tag != "en-US")
     with open(config["exit_codes"], encoding="utf-8") as f:
         codes = json.load(f)["codes"]
     with open(config["file_types"], encoding="utf-8") as f:
@@ -97,19 +103,26 @@ def winget(config, installer_url, installer_hash):
             returns.append(entry)
     entry = {"DisplayName": config["name"], "Publisher": config["publisher"],
              "DisplayVersion": version, "ProductCode": config["product_code"]}
+    # One installer speaks every language; an entry for each, which starts
+    # it in that language (/LANG=), so that winget's --locale finds one (it
+    # takes no entry without InstallerLocale then) and the user's language
+    # is winget's choice as it is the installer's.
     installers = []
     for scope, switch, location, elevation in (
             ("machine", "/AllUsers", "%ProgramFiles%", "elevatesSelf"),
             ("user", "/CurrentUser", "%LocalAppData%\\Programs", None)):
-        installer = {"Architecture": "x64", "Scope": scope,
-                     "InstallerUrl": installer_url,
-                     "InstallerSha256": installer_hash.upper(),
-                     "InstallerSwitches": {"Custom": switch}}
-        if elevation:
-            installer["ElevationRequirement"] = elevation
-        installer["InstallationMetadata"] = {
-            "DefaultInstallLocation": f"{location}\\{config['folder']}"}
-        installers.append(installer)
+        for tag in tags:
+            installer = {
+                "InstallerLocale": tag, "Architecture": "x64", "Scope": scope,
+                "InstallerUrl": installer_url,
+                "InstallerSha256": installer_hash.upper(),
+                "InstallerSwitches": {
+                    "Custom": f"{switch} /LANG={translations[tag]['id']}"}}
+            if elevation:
+                installer["ElevationRequirement"] = elevation
+            installer["InstallationMetadata"] = {
+                "DefaultInstallLocation": f"{location}\\{config['folder']}"}
+            installers.append(installer)
     installer_manifest = dict(head, **{
         "InstallerType": "nullsoft",
         "InstallModes": ["interactive", "silent", "silentWithProgress"],
@@ -131,20 +144,29 @@ def winget(config, installer_url, installer_hash):
                    "License": config["license"]})
     if config["license_url"]:
         locale["LicenseUrl"] = config["license_url"]
+    english = translations["en-US"]["texts"]
     locale.update({"Copyright": config["copyright"],
-                   "ShortDescription": config["description"],
-                   "Description": config["long_description"],
+                   "ShortDescription": english["winget_short_description"],
+                   "Description": english["winget_description"],
                    "Moniker": config["name"].lower(),
                    "Tags": ["photo", "photography", "raw", "image-editor"],
                    "ManifestType": "defaultLocale",
                    "ManifestVersion": MANIFEST_VERSION})
     version_manifest = dict(head, DefaultLocale="en-US", ManifestType="version",
                             ManifestVersion=MANIFEST_VERSION)
-    return {f"{identifier}.yaml": manifest_file("version", version_manifest),
-            f"{identifier}.installer.yaml": manifest_file(
-                "installer", installer_manifest),
-            f"{identifier}.locale.en-US.yaml": manifest_file(
-                "defaultLocale", locale)}
+    files = {f"{identifier}.yaml": manifest_file("version", version_manifest),
+             f"{identifier}.installer.yaml": manifest_file(
+                 "installer", installer_manifest),
+             f"{identifier}.locale.en-US.yaml": manifest_file(
+                 "defaultLocale", locale)}
+    for tag in tags[1:]:
+        texts = translations[tag]["texts"]
+        files[f"{identifier}.locale.{tag}.yaml"] = manifest_file("locale", dict(
+            head, PackageLocale=tag,
+            ShortDescription=texts["winget_short_description"],
+            Description=texts["winget_description"], ManifestType="locale",
+            ManifestVersion=MANIFEST_VERSION))
+    return files
 
 
 def scoop(config, zip_url, zip_hash):

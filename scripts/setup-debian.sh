@@ -19,7 +19,7 @@ packages=(
   python3-jsonschema python3-yaml      # the package managers' manifests
   gettext                              # msgfmt checks the installer's catalogues
   fonts-wine                           # Marlett: the title bars' buttons
-  fonts-wqy-microhei                   # the installer's CJK pages
+  fonts-wqy-microhei fonts-ipafont-gothic  # the installer's CJK pages
   locales                              # German and Thai display languages
 )
 # Display languages the installer's tests run under (LANG=...).

@@ -4,13 +4,14 @@
     catalogues.py check            checks every catalogue of po/languages.txt
     catalogues.py nsh OUT          checks, then writes the installer's and the
                                    uninstaller's language strings for NSIS
-    catalogues.py json OUT         checks, then writes {tag: {id: text}} for
-                                   the package managers' manifests
+    catalogues.py json OUT         checks, then writes {tag: {"id": language
+                                   id, "texts": {id: text}}} for the package
+                                   managers' manifests
 
 strings.json holds the English texts, each with its id (the msgctxt) and the
 NSIS variables its %1$s, %2$s stand for. po/languages.txt names each shipped
-language: its catalogue, NSIS's name for it and its BCP 47 tag; adding a
-language is one line there and one po/<language>.po. A catalogue is checked
+language: its catalogue, NSIS's name for it, its BCP 47 tag and Windows
+language id; adding a language is one line there and one po/<language>.po. A catalogue is checked
 by msgfmt --check and must translate every text of the template, with the
 same placeholders; anything else stops the build with the reason.
 """
@@ -32,7 +33,8 @@ def strings():
 
 
 def languages():
-    """[(catalogue, NSIS name, BCP 47 tag)], English first, which has none."""
+    """[(catalogue, NSIS name, BCP 47 tag, language id)], English first,
+    which has no catalogue."""
     found = []
     with open(os.path.join(PO, "languages.txt"), encoding="utf-8") as f:
         for line in f:
@@ -117,7 +119,7 @@ def check():
                             " run release/installer/catalogues.py pot")
     english = {item["id"]: item["text"] for item in strings()}
     texts = {"en": english}
-    for name, _, _ in languages()[1:]:
+    for name, _, _, _ in languages()[1:]:
         path = os.path.join(PO, name + ".po")
         result = subprocess.run(["msgfmt", "--check", "-o", os.devnull, path],
                                 capture_output=True, text=True, check=False)
@@ -158,14 +160,18 @@ def write_nsh(out):
     lines = ["; The installer's and the uninstaller's languages and texts,",
              "; made by release/installer/catalogues.py: do not edit."]
     ids = []
-    for _, nsis_name, _ in languages():
-        lines.append(f'!insertmacro MUI_LANGUAGE "{nsis_name}"')
-        ids.append("${LANG_%s}" % nsis_name.upper())
+    for _, nsis_name, _, language_id in languages():
+        lines += [f'!insertmacro MUI_LANGUAGE "{nsis_name}"',
+                  f'!if ${{LANG_{nsis_name.upper()}}} != {language_id}',
+                  f'  !error "po/languages.txt: {nsis_name} is '
+                  f'${{LANG_{nsis_name.upper()}}}, not {language_id}"',
+                  '!endif']
+        ids.append(language_id)
     lines.append(f'!define LANGUAGE_IDS "{" ".join(ids)}"')
     for item in strings():
         if item["id"].startswith("winget_"):
             continue
-        for name, nsis_name, _ in languages():
+        for name, nsis_name, _, _ in languages():
             text = nsis(texts[name][item["id"]], item.get("args", []))
             lines.append(f'LangString {item["id"]} '
                          f'${{LANG_{nsis_name.upper()}}} "{text}"')
@@ -176,7 +182,8 @@ def write_nsh(out):
 def write_json(out):
     texts = check()
     with open(out, "w", encoding="utf-8") as f:
-        json.dump({tag: texts[name] for name, _, tag in languages()}, f,
+        json.dump({tag: {"id": int(language_id), "texts": texts[name]}
+                   for name, _, tag, language_id in languages()}, f,
                   ensure_ascii=False, indent=1, sort_keys=True)
         f.write("\n")
 

@@ -56,7 +56,7 @@ def shipped():
     """Every shipped language, English first."""
     with open(os.path.join(BUILD_DIR, "release", "translations.json"),
               encoding="utf-8") as f:
-        texts = json.load(f)
+        texts = {tag: found["texts"] for tag, found in json.load(f).items()}
     found = []
     with open(os.path.join(SOURCE_DIR, "release", "installer", "po",
                            "languages.txt"), encoding="utf-8") as f:

@@ -3,15 +3,18 @@ each installer entry run exactly as winget runs it (the silent switch, the
 entry's Custom switch, then the install location when one is asked for)
 makes the installation the manifest describes, in its scope and default
 folder, with the uninstall entry of AppsAndFeaturesEntries under the key
-ProductCode names and every photo type under "Open with"; the
-refusals come with the codes ExpectedReturnCodes maps; and winget's
-uninstall, the registered quiet command, leaves nothing."""
+ProductCode names and every photo type under "Open with", in the entry's
+language; the refusals come with the codes ExpectedReturnCodes maps; and
+winget's uninstall, the registered quiet command, leaves nothing."""
 import os
 import unittest
 
 import wine
 import yaml
 from installer import InstallerTestCase
+
+# The languages' ids as Windows and NSIS define them.
+LANGUAGE_IDS = {"en-US": 1033, "de-DE": 1031, "ar-SA": 1025}
 
 
 class Winget(InstallerTestCase):
@@ -47,19 +50,25 @@ class Winget(InstallerTestCase):
                 "%LocalAppData%", local))
 
     def test_each_installer_entry_does_what_the_manifest_claims(self):
-        installers = self.manifest["Installers"]
-        self.assertEqual(sorted(i["Scope"] for i in installers),
-                         ["machine", "user"])
+        # Each scope's English entry, a German one and an Arabic one.
+        chosen = [("machine", "en-US"), ("user", "en-US"),
+                  ("machine", "de-DE"), ("user", "ar-SA")]
+        entries = {(i["Scope"], i["InstallerLocale"]): i
+                   for i in self.manifest["Installers"]}
         [apps] = self.manifest["AppsAndFeaturesEntries"]
-        for entry, other in zip(installers, installers[::-1]):
-            with self.subTest(entry["Scope"]):
+        for scope_name, tag in chosen:
+            entry = entries[(scope_name, tag)]
+            other = entries[("user" if scope_name == "machine" else
+                             "machine", "en-US")]
+            with self.subTest((scope_name, tag)):
                 scope = self.all if entry["Scope"] == "machine" else self.user
                 folder = self.expand(
                     entry["InstallationMetadata"]["DefaultInstallLocation"])
                 self.assertEqual(self.winget_install(entry), 0)
                 # With every photo type under "Open with": the types that
                 # the release test holds equal to FileExtensions.
-                self.assertInstalled(folder, scope=scope)
+                self.assertInstalled(folder, scope=scope,
+                                     language=LANGUAGE_IDS[tag])
                 key = f"{scope.uninstall}\\{self.manifest['ProductCode']}"
                 entry_values = self.prefix.registry(key)[key]
                 self.assertEqual(
@@ -85,7 +94,7 @@ class Winget(InstallerTestCase):
 
         # winget install --location
         place = "C:\\Winget Place\\Tolvarin"
-        self.assertEqual(self.winget_install(installers[0], place), 0)
+        self.assertEqual(self.winget_install(entries[chosen[0]], place), 0)
         self.assertInstalled(self.prefix.host(place))
         self.uninstall()
         self.assertNothingLeft(self.prefix.host(place))

@@ -22,6 +22,12 @@ import yaml
 RELEASE_DIR = os.environ["RELEASE_DIR"]
 SOURCE_DIR = os.environ["SOURCE_DIR"]
 LINKED = ("Tolvarin.exe", "TOLVARIN64.dll", "TOLVARIN64avx.dll")
+sys.path.insert(0, os.path.join(SOURCE_DIR, "release", "installer"))
+import catalogues  # noqa: E402  (the installer's translations)
+
+# (catalogue, BCP 47 tag, language id) of each of the installer's languages.
+LANGUAGES = [(name, tag, int(language_id))
+             for name, _, tag, language_id in catalogues.languages()]
 
 
 def schema(name):
@@ -77,8 +83,8 @@ class Release(unittest.TestCase):
                         cls.symbols, cls.sbom]
         cls.shipped = list(LINKED) + cls.packages + [
             "SHA256SUMS", "scoop/tolvarin.json"] + [
-            cls.winget + kind for kind in (".yaml", ".installer.yaml",
-                                           ".locale.en-US.yaml")]
+            cls.winget + kind for kind in [".yaml", ".installer.yaml"] + [
+                f".locale.{tag}.yaml" for _, tag, _ in LANGUAGES]]
 
     def shipped_path(self, build, name):
         return os.path.join(build["shipped"], name)
@@ -351,14 +357,23 @@ class Release(unittest.TestCase):
                          sorted(self.packages))
 
         manifests = {}
-        for kind, schema_name in (("", "version"), (".installer", "installer"),
-                                  (".locale.en-US", "defaultLocale")):
+        for kind, schema_name in [("", "version"), (".installer", "installer"),
+                                  (".locale.en-US", "defaultLocale")] + [
+                (".locale." + tag, "locale") for _, tag, _ in LANGUAGES[1:]]:
             with open(self.shipped_path(self.one, self.winget + kind +
                                         ".yaml"), encoding="utf-8") as f:
-                manifests[schema_name] = yaml.safe_load(f)
-            jsonschema.validate(manifests[schema_name], schema(
+                manifests[kind] = yaml.safe_load(f)
+            jsonschema.validate(manifests[kind], schema(
                 f"winget-manifest.{schema_name}.1.12.0.json"))
-        installer = manifests["installer"]
+        # Each language's descriptions from its catalogue.
+        texts = catalogues.check()
+        for name, tag, _ in LANGUAGES:
+            self.assertEqual(
+                [manifests[".locale." + tag][key] for key in (
+                    "PackageLocale", "ShortDescription", "Description")],
+                [tag, texts[name]["winget_short_description"],
+                 texts[name]["winget_description"]])
+        installer = manifests[".installer"]
         with open(os.path.join(SOURCE_DIR, "release", "exit_codes.json"),
                   encoding="utf-8") as f:
             codes = json.load(f)["codes"]
@@ -373,14 +388,19 @@ class Release(unittest.TestCase):
                          [t for group in types.values() for t in group])
         digest = hashlib.sha256(read(self.shipped_path(
             self.one, self.package + ".exe"))).hexdigest().upper()
+        # For each scope, an entry in each language, English first, that
+        # starts the installer in it.
         self.assertEqual(
-            [(i["Scope"], i["InstallerSwitches"]["Custom"],
-              i["InstallerSha256"], i["InstallerUrl"])
+            [(i["Scope"], i["InstallerLocale"], i["InstallerSwitches"][
+                "Custom"], i["InstallerSha256"], i["InstallerUrl"])
              for i in installer["Installers"]],
-            [(scope, switch, digest, "https://downloads.example.com/tolvarin/"
+            [(scope, tag, f"{switch} /LANG={language_id}", digest,
+              "https://downloads.example.com/tolvarin/"
               f"{self.release['version']}/{self.package}.exe")
              for scope, switch in (("machine", "/AllUsers"),
-                                   ("user", "/CurrentUser"))])
+                                   ("user", "/CurrentUser"))
+             for _, tag, language_id in [LANGUAGES[0]] + sorted(
+                 LANGUAGES[1:], key=lambda language: language[1])])
         self.assertEqual(installer["ReleaseDate"], subprocess.run(
             ["date", "-u", "-d", f"@{self.release['commit_time']}", "+%F"],
             capture_output=True, text=True, check=True).stdout.strip())
