@@ -38,9 +38,10 @@ PUBLISHING = ["-DTOLVARIN_DOWNLOAD_URL=https://downloads.example.com/"
 WINGET = "winget/manifests/t/Tolvarin/Tolvarin/{version}/Tolvarin.Tolvarin"
 
 
-def shipped_files(version):
+def shipped_files(build, version):
     """Path in the build folder of each shipped file."""
     package = PACKAGE.format(version=version)
+    manifests = os.path.dirname(WINGET.format(version=version))
     return {"Tolvarin.exe": "Tolvarin.exe",
             "TOLVARIN64.dll": "sample/TOLVARIN64.dll",
             "TOLVARIN64avx.dll": "sample/TOLVARIN64avx.dll",
@@ -49,9 +50,9 @@ def shipped_files(version):
             package + "-symbols.zip": f"package/{package}-symbols.zip",
             package + ".spdx.json": f"package/{package}.spdx.json",
             **{name: "package/" + name for name in (
-                "SHA256SUMS", "scoop/tolvarin.json",
-                *(WINGET.format(version=version) + kind for kind in (
-                    ".yaml", ".installer.yaml", ".locale.en-US.yaml")))}}
+                "SHA256SUMS", "scoop/tolvarin.json", *(
+                    f"{manifests}/{kind}" for kind in sorted(os.listdir(
+                        os.path.join(build, "package", manifests)))))}}
 
 
 class Builder:
@@ -128,7 +129,7 @@ def make_keys(builder, folder):
 
 def collect(build, version, target):
     """Copies the shipped files of a build into target."""
-    for name, relative in shipped_files(version).items():
+    for name, relative in shipped_files(build, version).items():
         os.makedirs(os.path.dirname(os.path.join(target, name)),
                     exist_ok=True)
         shutil.copy2(os.path.join(build, relative), os.path.join(target, name))
