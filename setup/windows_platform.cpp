@@ -364,11 +364,11 @@ std::string WindowsPlatform::Digest(const std::wstring& path) {
                                             nullptr, 0) != 0) {
     return {};
   }
-  constexpr std::size_t kSize = 32;
-  unsigned char digest[kSize] = {};
   BCRYPT_HASH_HANDLE hash = nullptr;
   std::string hex;
   if (BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0) {
+    constexpr std::size_t kSize = 32;
+    unsigned char digest[kSize] = {};
     auto* data =
         reinterpret_cast<unsigned char*>(const_cast<char*>(bytes->data()));
     if (BCryptHashData(hash, data, static_cast<ULONG>(bytes->size()), 0) == 0 &&

@@ -1,7 +1,8 @@
 """The installer's languages as the tests see them: each one's Windows
-language id and direction (NSIS's language file), our texts in it (the
-build's translations.json, made from release/installer/po) and the titles
-of NSIS's own pages in it (the Modern UI's language file)."""
+language id (release/installer/po/languages.txt), direction (NSIS's language
+file), our texts in it (the build's translations.json, made from the
+catalogues) and the titles of NSIS's own pages in it (the Modern UI's
+language file)."""
 import json
 import os
 import re
@@ -23,15 +24,15 @@ class Language:
     tag, Windows language id, whether it runs right to left, our texts and
     NSIS's Modern UI texts."""
 
-    def __init__(self, catalogue, nsis_name, tag, texts):
+    def __init__(self, catalogue, nsis_name, tag, language_id, texts):
         self.catalogue, self.nsis_name, self.tag = catalogue, nsis_name, tag
-        self.texts = texts
+        self.id, self.texts = int(language_id), texts
         base = os.path.join(NSIS_LANGUAGES, nsis_name)
         with open(base + ".nlf", encoding="utf-8-sig") as f:
             # NLF v6: the header, then the id, font, size, code page, RTL.
             fields = [line.strip() for line in f
                       if line.strip() and not line.startswith("#")]
-        self.id, self.rtl = int(fields[1]), fields[5] == "RTL"
+        self.rtl = fields[5] == "RTL"
         self.mui = {}
         with open(base + ".nsh", encoding="utf-8-sig") as f:
             for found in re.finditer(r'\$\{LangFileString\} (\w+) "(.*)"',

@@ -192,7 +192,8 @@ int wmain(int argc, wchar_t** argv) {
   Output output;
   if (fit) {
     std::wstring library = probe::ModulePath(nullptr);
-    library = library.substr(0, library.rfind(L'\\') + 1) + L"textfit.dll";
+    library.resize(library.rfind(L'\\') + 1);
+    library += L"textfit.dll";
     std::set<DWORD> processes;
     EnumWindows(AddProcess, reinterpret_cast<LPARAM>(&processes));
     for (const DWORD process : processes) {
