@@ -2,6 +2,7 @@
 with an exact command line, and the records the probe libraries leave."""
 import json
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -129,7 +130,11 @@ def spawn(program, command_line, cwd, env=None):
                               cwd=cwd, env=env)
             if not (result[0] == 203 and
                     "spawn.exe: CreateProcessW failed with 1359" in result[2]):
-                return result
+                # The whole status, which Wine cuts to its low byte.
+                exited = re.search(r"spawn\.exe: exited with (\d+)",
+                                   result[2])
+                return ((int(exited[1]) if exited else result[0]),
+                        result[1], result[2])
         raise RuntimeError(f"Wine could not start {command_line}: {result}")
     finally:
         os.remove(line_file)

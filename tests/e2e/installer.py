@@ -45,6 +45,12 @@ FILES = [name.replace("\\", "/") for name in _LAYOUT["files"][1:]]
 LAYOUT = sorted(FILES + [name.replace("\\", "/") + "/"
                          for name in _LAYOUT["folders"]])
 JOURNAL = "~setup"
+# The share each prefix has, its files in Prefix.share.
+SHARE = "\\\\localhost\\share"
+# Runs a command with a standard user's rights (spawn.exe).
+STANDARD_USER = {"SPAWN_STANDARD_USER": "1"}
+# The setup's lock, held by a probe (PROBE_MUTEX) as another setup holds it.
+LOCK = {"PROBE_MUTEX": "Global\\Tolvarin.Setup"}
 
 
 def load_release():
@@ -134,11 +140,13 @@ class Scope:
 class Prefix:
     """A Wine prefix of one suite's own, a clone of the template: the files
     hard-linked, which Wine only reads, and the registry copied, which the
-    wineserver replaces whole when it saves it."""
+    wineserver replaces whole when it saves it; with a share, SHARE, of its
+    own."""
 
     def __init__(self, name):
         self.path = os.path.join(BUILD_DIR, "wineprefix-" + name)
         self.drive_c = os.path.join(self.path, "drive_c")
+        self.share = os.path.join(self.path, "share")
         self.env = {"WINEPREFIX": self.path}
         self.scopes = {name: Scope(self, name) for name in ("all", "user")}
 
@@ -157,6 +165,11 @@ class Prefix:
             if name.endswith(".reg"):
                 os.remove(os.path.join(self.path, name))
                 shutil.copy(os.path.join(TEMPLATE, name), self.path)
+        # Wine finds \\server\share in dosdevices\unc\server\share.
+        server = os.path.join(self.path, "dosdevices", "unc", "localhost")
+        os.makedirs(server)
+        os.makedirs(self.share)
+        os.symlink(self.share, os.path.join(server, "share"))
         # One server for the whole suite: starting one costs seconds.
         wine.run_plain(["wineserver", "-p"], env=self.env)
         return self
@@ -166,13 +179,17 @@ class Prefix:
             wine.run_plain(["wineserver", "-k"], env=self.env)
 
     def windows(self, path):
-        """The Windows spelling of a path in the prefix's C:."""
+        """The Windows spelling of a path in the prefix's C: or its share."""
+        if os.path.commonpath([path, self.share]) == self.share:
+            return SHARE + path[len(self.share):].replace(os.sep, "\\")
         return "C:\\" + os.path.relpath(path, self.drive_c).replace(os.sep,
                                                                    "\\")
 
     def host(self, windows_path):
-        return os.path.join(self.drive_c,
-                            *windows_path[3:].replace("/", "\\").split("\\"))
+        path = windows_path.replace("/", "\\")
+        if path.startswith(SHARE + "\\"):
+            return os.path.join(self.share, *path[len(SHARE) + 1:].split("\\"))
+        return os.path.join(self.drive_c, *path[3:].split("\\"))
 
     def run(self, *arguments, cwd=None, extra_env=None):
         """Runs `wine arguments...`; returns (exit status, output)."""
@@ -318,7 +335,7 @@ class InstallerTestCase(unittest.TestCase):
                 extra_env=None):
         """Installs silently; into folder (a Windows path) when given, with
         /D= last and unquoted, as NSIS takes it; extra_env for a user's
-        display language (LANG)."""
+        display language (LANG) or STANDARD_USER."""
         installer = wine.windows_path(installer or self.installer)
         line = f'"{installer}" /S {switches}'.rstrip()
         if folder is not None:
@@ -326,17 +343,17 @@ class InstallerTestCase(unittest.TestCase):
         got = self.prefix.spawn(line, installer, extra_env)
         self.assertEqual(got, status, line)
 
-    def uninstall(self, scope=None, status=0, form=None):
+    def uninstall(self, scope=None, status=0, form=None, extra_env=None):
         """Runs the registered quiet uninstall command as deployment tools
-        do (or the command form(entry) makes of the uninstall entry), and
-        waits for it. When it returns 0 the entry and every installed file
-        but the uninstaller itself are gone; the uninstaller's copy deletes
-        that a moment later."""
+        do (or the command form(entry) makes of the uninstall entry), with
+        extra_env as install() takes it, and waits for it. When it returns 0
+        the entry and every installed file but the uninstaller itself are
+        gone; the uninstaller's copy deletes that a moment later."""
         scope = scope or self.all
         entry = self.prefix.registry(scope.entry)[scope.entry]
         folder = self.prefix.host(entry["InstallLocation"])
         command = (form or (lambda e: e["QuietUninstallString"]))(entry)
-        got = self.prefix.spawn(command)
+        got = self.prefix.spawn(command, extra_env=extra_env)
         self.assertEqual(got, status, command)
         if got == 0:
             self.assertIsNone(self.prefix.registry(scope.entry)[scope.entry])

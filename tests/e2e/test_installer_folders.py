@@ -8,7 +8,7 @@ import re
 import shutil
 import unittest
 
-from installer import EXIT, InstallerTestCase, tree
+from installer import EXIT, SHARE, STANDARD_USER, InstallerTestCase, tree
 
 BAD_FOLDER, FOREIGN = EXIT["BAD_FOLDER"], EXIT["FOREIGN"]
 # The longest path the installer makes below its folder.
@@ -44,6 +44,8 @@ class Folders(InstallerTestCase):
             ("/D=C:\\Photo\\Tolvarin.", photo),
             ("/D=C:\\Photo\\\\Tolvarin", photo),
             ("/D=C:\\Photo/Tolvarin", photo),
+            ("/D=C:/Photo/Tolvarin", photo),
+            ("/D=//localhost/share/Tolvarin", SHARE + "\\Tolvarin"),
             ("/D=C:\\Photo\\.\\Setup\\..\\Tolvarin\\", photo),
             ('"/D=C:\\Photo Tools\\Tolvarin"', "C:\\Photo Tools\\Tolvarin"),
             ("/D=" + longest, longest),
@@ -54,6 +56,13 @@ class Folders(InstallerTestCase):
                 host = self.prefix.host(folder)
                 self.install(switch)
                 self.assertInstalled(host)
+                if folder.startswith(SHARE):
+                    # Wine gives a program started from a share its path as
+                    # \\?\UNC\..., which NSIS's start-up cannot read: the
+                    # uninstaller cannot run there. Moved away instead.
+                    self.install(folder=photo)
+                    self.assertFalse(os.path.exists(host))
+                    host = self.prefix.host(photo)
                 self.assertEqual(self.uninstall(), host)
                 self.assertNothingLeft(host)
         # Installed again and uninstalled through its short spelling.
@@ -101,15 +110,20 @@ class Folders(InstallerTestCase):
              "/D=" + folder_of_length(260 - LONGEST), BAD_FOLDER),
             ("another program's files", "/D=C:\\Photo Tools\\Other", FOREIGN),
             ("the other scope", "/CurrentUser", EXIT["OTHER_SCOPE"]),
+            ("all users by a standard user", "/AllUsers", EXIT["ELEVATION"],
+             STANDARD_USER),
         ]
         def state():
             return (self.snapshot(self.all.folder, self.user.folder, tools),
                     sorted(os.listdir(self.prefix.drive_c)))
         before = state()
-        for name, switches, status in table:
+        for name, switches, status, *env in table:
             with self.subTest(name):
-                self.install(switches, status=status)
+                self.install(switches, status=status, extra_env=env[0] if env else None)
                 self.assertEqual(state(), before)
+        with self.subTest("uninstalled by a standard user"):
+            self.uninstall(status=EXIT["ELEVATION"], extra_env=STANDARD_USER)
+            self.assertEqual(state(), before)
         self.uninstall()
         shutil.rmtree(tools)
 

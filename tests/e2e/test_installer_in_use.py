@@ -9,10 +9,9 @@ import os
 import time
 import unittest
 
-from installer import EXIT, InstallerTestCase, tree
+from installer import EXIT, LOCK, InstallerTestCase, tree
 
 IN_USE, BUSY = EXIT["IN_USE"], EXIT["BUSY"]
-LOCK = {"PROBE_MUTEX": "Global\\Tolvarin.Setup"}
 WAIT_SECONDS = 10
 
 

@@ -4,14 +4,15 @@ entry's Custom switch, then the install location when one is asked for)
 makes the installation the manifest describes, in its scope and default
 folder, with the uninstall entry of AppsAndFeaturesEntries under the key
 ProductCode names and every photo type under "Open with", in the entry's
-language; the refusals come with the codes ExpectedReturnCodes maps; and
+language; each refusal's code is the one ExpectedReturnCodes maps to the
+response winget means for its case; and
 winget's uninstall, the registered quiet command, leaves nothing."""
 import os
 import unittest
 
 import wine
 import yaml
-from installer import InstallerTestCase
+from installer import LOCK, InstallerTestCase
 
 # The languages' ids as Windows and NSIS define them.
 LANGUAGE_IDS = {"en-US": 1033, "de-DE": 1031, "ar-SA": 1025}
@@ -79,15 +80,27 @@ class Winget(InstallerTestCase):
                 self.assertEqual(apps["ProductCode"],
                                  self.manifest["ProductCode"])
 
-                # Refusals, each with the response the manifest gives it:
-                # the other scope's entry while this one is installed, and
-                # a location winget passes on that is no folder.
-                before = self.snapshot(folder)
-                for response, run in (
-                        ("alreadyInstalled", lambda: self.winget_install(other)),
-                        ("invalidParameter",
-                         lambda: self.winget_install(entry, "Tolvarin"))):
-                    self.assertEqual(self.responses.get(run()), response)
+                # Refusals, each with the ReturnResponse whose meaning winget
+                # defines as the case, nothing changed: the other
+                # scope's entry while this one is installed, a location that
+                # is no folder; once, Tolvarin running and another setup
+                # running (each after the installer's wait).
+                refusals = [
+                    ("alreadyInstalled", None, other, None),
+                    ("invalidParameter", None, entry, "Tolvarin")]
+                if (scope_name, tag) == chosen[0]:
+                    refusals += [
+                        ("packageInUse", {}, entry, None),
+                        ("installInProgress", LOCK, entry, None)]
+                for response, held, run, location in refusals:
+                    end = held is not None and self.start_held(folder, held)
+                    before = self.snapshot(folder)
+                    try:
+                        got = self.winget_install(run, location)
+                    finally:
+                        if end:
+                            end()
+                    self.assertEqual(self.responses.get(got), response)
                     self.assertEqual(self.snapshot(folder), before)
                 self.uninstall(scope)
                 self.assertNothingLeft(folder)

@@ -6,6 +6,11 @@
 // command line, as tools that run a registered command do. When
 // CreateProcessW fails, the program never ran: spawn.exe says so on standard
 // error and exits 203.
+// With SPAWN_STANDARD_USER set, the program runs with the rights of a
+// standard user: the Administrators group for deny only, no privileges, as
+// Windows gives an administrator's programs before elevation.
+// Ends by writing "spawn.exe: exited with <status>" on standard error: an
+// exit status past 255 (740) reaches Wine's caller cut to its low byte.
 // Exits 200 + n when it cannot do that itself.
 #include <windows.h>
 
@@ -39,6 +44,29 @@ std::wstring ReadUtf8File(const wchar_t* name, bool* ok) {
   return text;
 }
 
+// The process's own token, without what an administrator has.
+HANDLE StandardUserToken() {
+  HANDLE own = nullptr;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own) == FALSE) {
+    return nullptr;
+  }
+  SID_IDENTIFIER_AUTHORITY authority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  HANDLE limited = nullptr;
+  if (AllocateAndInitializeSid(&authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                               DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                               &administrators) != FALSE) {
+    SID_AND_ATTRIBUTES deny_only{administrators, 0};
+    if (CreateRestrictedToken(own, DISABLE_MAX_PRIVILEGE, 1, &deny_only, 0,
+                              nullptr, 0, nullptr, &limited) == FALSE) {
+      limited = nullptr;
+    }
+    FreeSid(administrators);
+  }
+  CloseHandle(own);
+  return limited;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -54,8 +82,19 @@ int wmain(int argc, wchar_t** argv) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   const wchar_t* program = argv[1][0] == L'\0' ? nullptr : argv[1];
-  if (CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                     nullptr, nullptr, &startup, &process) == FALSE) {
+  HANDLE token = nullptr;
+  if (GetEnvironmentVariableW(L"SPAWN_STANDARD_USER", nullptr, 0) != 0 &&
+      (token = StandardUserToken()) == nullptr) {
+    return 204;
+  }
+  const BOOL started =
+      token == nullptr
+          ? CreateProcessW(program, commandLine.data(), nullptr, nullptr, TRUE,
+                           0, nullptr, nullptr, &startup, &process)
+          : CreateProcessAsUserW(token, program, commandLine.data(), nullptr,
+                                 nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                 &process);
+  if (started == FALSE) {
     std::fprintf(stderr, "spawn.exe: CreateProcessW failed with %lu\n",
                  GetLastError());
     return 203;
@@ -65,5 +104,9 @@ int wmain(int argc, wchar_t** argv) {
   GetExitCodeProcess(process.hProcess, &status);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
+  if (token != nullptr) {
+    CloseHandle(token);
+  }
+  std::fprintf(stderr, "spawn.exe: exited with %lu\n", status);
   return static_cast<int>(status);
 }

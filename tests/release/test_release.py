@@ -30,6 +30,12 @@ LANGUAGES = [(name, tag, int(language_id))
              for name, _, tag, language_id in catalogues.languages()]
 
 
+def exit_codes():
+    with open(os.path.join(SOURCE_DIR, "release", "exit_codes.json"),
+              encoding="utf-8") as f:
+        return json.load(f)["codes"]
+
+
 def schema(name):
     with open(os.path.join(os.path.dirname(__file__), "schemas", name),
               encoding="utf-8") as f:
@@ -374,9 +380,7 @@ class Release(unittest.TestCase):
                 [tag, texts[name]["winget_short_description"],
                  texts[name]["winget_description"]])
         installer = manifests[".installer"]
-        with open(os.path.join(SOURCE_DIR, "release", "exit_codes.json"),
-                  encoding="utf-8") as f:
-            codes = json.load(f)["codes"]
+        codes = exit_codes()
         self.assertEqual([(c["InstallerReturnCode"], c["ReturnResponse"])
                           for c in installer["ExpectedReturnCodes"]],
                          [(c["code"], c["winget"]) for c in codes
@@ -423,10 +427,21 @@ class Release(unittest.TestCase):
                          [self.symbols, self.package + ".exe", self.sbom,
                           self.package + ".zip", "_CPack_Packages"])
 
-    def test_the_readme_gives_the_exit_codes_as_defined(self):
-        with open(os.path.join(SOURCE_DIR, "release", "exit_codes.json"),
+    def test_the_exit_codes_are_what_the_json_defines(self):
+        """As the installer's script and the engine were built with them,
+        and as the README's table gives them."""
+        codes = exit_codes()
+        build = self.one["build"]
+        with open(os.path.join(build, "release", "exit_codes.nsh"),
                   encoding="utf-8") as f:
-            codes = json.load(f)["codes"]
+            self.assertEqual(
+                re.findall(r"^!define EXIT_(\w+) (\d+)$", f.read(), re.M),
+                [(c["name"], str(c["code"])) for c in codes])
+        with open(os.path.join(build, "setup", "product.h"),
+                  encoding="utf-8") as f:
+            self.assertEqual(
+                re.findall(r"^  kExit\w+ = (\d+),$", f.read(), re.M),
+                [str(c["code"]) for c in codes])
         with open(os.path.join(SOURCE_DIR, "README.md"),
                   encoding="utf-8") as f:
             readme = f.read()
