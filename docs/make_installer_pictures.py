@@ -8,6 +8,7 @@ display of its own (Xvfb, Wine's virtual desktop) in a Wine prefix under
 build/windows, and writes what the screen shows into docs/:
 
     installer-scope.png       the page that asks for all users or the user
+    installer-scope-ar.png    the same page in Arabic (/LANG=1025), mirrored
     installer-components.png  the components page
     installer-in-use.png      the message while Tolvarin runs during an
                               upgrade
@@ -34,6 +35,7 @@ import pictures  # noqa: E402
 import wine_prefix  # noqa: E402
 from display import Display, Program, Windows, use_virtual_desktop  # noqa: E402
 from installer import Prefix, hold  # noqa: E402
+from languages import shipped  # noqa: E402
 
 
 def build():
@@ -96,6 +98,14 @@ def main():
         display.keys("Escape")
         setup.status()
         end()
+
+        # The scope page in a language of another script, right to left.
+        arabic = next(lang for lang in shipped() if lang.tag == "ar-SA")
+        setup = Program(prefix, display, installer, f"/LANG={arabic.id}")
+        save(display, windows.wait_for(arabic.text("scope_title")),
+             "installer-scope-ar.png")
+        display.keys("Escape")
+        setup.kill()
     finally:
         display.close()
         prefix.stop()

@@ -11,9 +11,10 @@
 strings.json holds the English texts, each with its id (the msgctxt) and the
 NSIS variables its %1$s, %2$s stand for. po/languages.txt names each shipped
 language: its catalogue, NSIS's name for it, its BCP 47 tag and Windows
-language id; adding a language is one line there and one po/<language>.po. A catalogue is checked
-by msgfmt --check and must translate every text of the template, with the
-same placeholders; anything else stops the build with the reason.
+language id; adding a language is one line there and one
+po/<language>.po. A catalogue is checked by msgfmt --check and must
+translate every text of the template, with the same placeholders; anything
+else stops the build with the reason.
 """
 import json
 import os
