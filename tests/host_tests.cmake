@@ -77,6 +77,13 @@ add_test(NAME cppcheck
     ${PROJECT_SOURCE_DIR}/tests/probes ${PROJECT_SOURCE_DIR}/tests/stand_in
   WORKING_DIRECTORY ${PROJECT_SOURCE_DIR})
 
+# The documents' links: every relative link and picture of README.md and
+# docs/*.md names a file that is there, and every anchor a heading.
+find_program(PYTHON3 python3 REQUIRED)
+add_test(NAME doc_links
+  COMMAND ${PYTHON3} ${PROJECT_SOURCE_DIR}/scripts/check-links.py
+    ${PROJECT_SOURCE_DIR})
+
 # The fuzz target for what the engine reads back (the journal's record, the
 # folder rules, the switches), built with clang's libFuzzer, and a bounded
 # run from the corpus in the tree. New inputs go to the build folder.
