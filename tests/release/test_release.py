@@ -429,7 +429,7 @@ class Release(unittest.TestCase):
 
     def test_the_exit_codes_are_what_the_json_defines(self):
         """As the installer's script and the engine were built with them,
-        and as the README's table gives them."""
+        and as the installing document's table gives them."""
         codes = exit_codes()
         build = self.one["build"]
         with open(os.path.join(build, "release", "exit_codes.nsh"),
@@ -442,7 +442,7 @@ class Release(unittest.TestCase):
             self.assertEqual(
                 re.findall(r"^  kExit\w+ = (\d+),$", f.read(), re.M),
                 [str(c["code"]) for c in codes])
-        with open(os.path.join(SOURCE_DIR, "README.md"),
+        with open(os.path.join(SOURCE_DIR, "docs", "installing.md"),
                   encoding="utf-8") as f:
             readme = f.read()
         table = "\n".join(f"| {c['code']} | {c['meaning']} |" for c in codes)
