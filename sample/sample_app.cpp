@@ -2,7 +2,11 @@
 // twice, like the real one: the AVX build with AVX code generation, the
 // generic build without.
 //
-// Normal mode shows what the launcher handed over. Satellite mode does what a
+// Normal mode shows what the launcher handed over; with "/CRASH" among the
+// arguments it crashes on purpose instead, a write through a null pointer two
+// named calls below the entry point, to try the crash tools on:
+// WriteThroughNull, called by CrashOnPurpose, called by StartKorvadine.
+// Satellite mode does what a
 // photo application does first: "/SATELLITE <picture> <thumbnail>" writes a
 // JPEG thumbnail of the picture through the Windows Imaging Component, a COM
 // server that works only inside the apartment the launcher opened.
@@ -90,6 +94,24 @@ std::vector<std::wstring> Positional(wchar_t** argv, int argc) {
   return found;
 }
 
+bool Has(wchar_t** argv, int argc, const std::wstring& option) {
+  for (int i = 1; i < argc; ++i) {
+    if (option == argv[i]) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Not inlined, and no call here is a tail call (see CMake), so that each
+// function keeps its frame on the stack of the crash.
+[[gnu::noinline]] void WriteThroughNull(int value) {
+  int* volatile nowhere = nullptr;
+  *nowhere = value;
+}
+
+[[gnu::noinline]] void CrashOnPurpose(int argc) { WriteThroughNull(argc); }
+
 std::wstring Dimensions(PixelSize size) {
   return std::to_wstring(size.width) + L" x " + std::to_wstring(size.height);
 }
@@ -97,6 +119,9 @@ std::wstring Dimensions(PixelSize size) {
 }  // namespace
 
 TOLVARIN_APP_EXPORT void StartKorvadine(wchar_t** argv, int argc, int useAvx) {
+  if (Has(argv, argc, L"/CRASH")) {
+    CrashOnPurpose(argc);
+  }
   Show(Describe(L"normal (StartKorvadine)", argv, argc, useAvx));
 }
 

@@ -21,6 +21,7 @@ packages=(
   fonts-wine                           # Marlett: the title bars' buttons
   fonts-wqy-microhei fonts-ipafont-gothic  # the installer's CJK pages
   locales                              # German and Thai display languages
+  lldb-19                              # reads crash dumps with the shipped PDBs
 )
 # Display languages the installer's tests run under (LANG=...).
 locales=(de_DE th_TH)

@@ -114,3 +114,8 @@ add_test(NAME record_fuzz_corpus
   COMMAND ${CMAKE_COMMAND} -E make_directory
     ${CMAKE_CURRENT_BINARY_DIR}/fuzz-corpus)
 set_tests_properties(record_fuzz_corpus PROPERTIES FIXTURES_SETUP fuzz_corpus)
+
+# The crash resolver's refusals, with the Python that has what it needs.
+add_test(NAME resolve_crash
+  COMMAND /usr/bin/python3 -m unittest -v resolve_crash_test
+  WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/tools)
