@@ -4,7 +4,8 @@
 #
 # installs the header under <dir>/include/ and the package files under
 # <dir>/lib/cmake/Tolvarin/, so that find_package(Tolvarin 11.2 CONFIG) gives
-# the interface target Tolvarin::sdk. The component stays out of the default
+# the interface target Tolvarin::sdk, and <dir>/bin/resolve-crash, which reads
+# a crash dump back with a release's symbol archive. The component stays out of the default
 # installation and the packages, which hold the runtime layout alone.
 include(CMakePackageConfigHelpers)
 
@@ -19,6 +20,8 @@ set(TOLVARIN_PACKAGE_DIR lib/cmake/Tolvarin)
 install(TARGETS tolvarin_sdk EXPORT TolvarinTargets
   COMPONENT sdk EXCLUDE_FROM_ALL)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/tolvarin_app.h DESTINATION include
+  COMPONENT sdk EXCLUDE_FROM_ALL)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/scripts/resolve-crash DESTINATION bin
   COMPONENT sdk EXCLUDE_FROM_ALL)
 install(EXPORT TolvarinTargets NAMESPACE Tolvarin::
   DESTINATION ${TOLVARIN_PACKAGE_DIR} COMPONENT sdk EXCLUDE_FROM_ALL)

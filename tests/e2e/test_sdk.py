@@ -51,7 +51,7 @@ class Sdk(unittest.TestCase):
 
     def test_sdk_holds_the_header_and_the_package_and_nothing_else(self):
         self.assertEqual(files_under(self.sdk), [
-            "include/tolvarin_app.h",
+            "bin/resolve-crash", "include/tolvarin_app.h",
             "lib/cmake/Tolvarin/TolvarinConfig.cmake",
             "lib/cmake/Tolvarin/TolvarinConfigVersion.cmake",
             "lib/cmake/Tolvarin/TolvarinTargets.cmake"])
