@@ -153,7 +153,8 @@ add_test(NAME wine_template
 set_tests_properties(wine_template PROPERTIES FIXTURES_SETUP wine_template
   ENVIRONMENT "${E2E_ENV}")
 foreach(module IN ITEMS test_installer test_installer_folders
-                       test_installer_pages test_installer_winget)
+                       test_installer_pages test_installer_winget
+                       test_crash_dump)
   add_e2e_test(${module} FIXTURES release wine_template)
 endforeach()
 add_e2e_test(test_installer_faults

@@ -1,0 +1,93 @@
+"""A crash of the application, as a user meets it: the released Tolvarin,
+installed, crashes in the sample library (/CRASH); Wine's debugger writes
+the minidump where Windows Error Reporting would; scripts/resolve-crash reads
+it back with the release's symbol archive alone, to the sample's crashing
+function and the launcher's hand-off, each at its source line; the symbols
+of another build are refused, and a PDB that is not the module's own is never
+used."""
+import os
+import re
+import shutil
+import subprocess
+import zipfile
+
+from installer import InstallerTestCase
+
+SOURCE_DIR = os.environ["SOURCE_DIR"]
+RESOLVE = os.path.join(SOURCE_DIR, "scripts", "resolve-crash")
+AEDEBUG = "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\AeDebug"
+
+
+def line_of(path, statement):
+    """The line number of the one line of a source file holding statement."""
+    with open(os.path.join(SOURCE_DIR, path), encoding="utf-8") as f:
+        [number] = [n for n, line in enumerate(f, 1) if statement in line]
+    return f"{path}:{number}"
+
+
+class CrashDump(InstallerTestCase):
+
+    def resolve(self, dump, archive):
+        return subprocess.run([RESOLVE, dump, archive], capture_output=True,
+                              text=True, check=False)
+
+    def test_a_crash_resolves_with_the_shipped_symbols_alone(self):
+        dump = os.path.join(self.sandbox, "crash.dmp")
+        # Wine's debugger stands in for Windows Error Reporting: "/" in the
+        # path, which it takes as written.
+        for name, data in (("Debugger", "winedbg --minidump " +
+                            self.prefix.windows(dump).replace("\\", "/") +
+                            " %ld %ld"), ("Auto", "1")):
+            self.prefix.run("reg", "add", AEDEBUG, "/v", name, "/d", data,
+                            "/f", "/reg:64")
+        self.install()
+        status, _ = self.prefix.run(
+            os.path.join(self.all.folder, "Tolvarin.exe"), "/NOAVX", "/CRASH")
+        self.assertNotEqual(status, 0)
+        self.assertTrue(os.path.exists(dump), "no dump written")
+
+        shipped = self.release["one"]["shipped"]
+        symbols = os.path.join(shipped,
+                               f"Tolvarin-{self.version}-win64-symbols.zip")
+        result = self.resolve(dump, symbols)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        frames = result.stdout.splitlines()
+        self.assertRegex(frames[0], r"^#0 +TOLVARIN64\.dll +\S*WriteThroughNull"
+                         r"\(value=.*\) +" + re.escape(line_of(
+                             "sample/sample_app.cpp", "*nowhere = value;")))
+        self.assertRegex(frames[1], r"^#1 .*CrashOnPurpose\(")
+        hand_off = [f for f in frames if "RunApplicationLibrary(" in f]
+        self.assertEqual(len(hand_off), 1, result.stdout)
+        self.assertRegex(hand_off[0], r"^#\d+ +Tolvarin\.exe .*" + re.escape(
+            line_of("launcher/app_library.cpp", "entry(argv, argc, useAvx);")))
+        self.assertIn("exception 0xc0000005 (access violation)", result.stdout)
+
+        # The unpacked archive reads the same; another build's is refused.
+        unpacked = os.path.join(self.sandbox, "symbols")
+        with zipfile.ZipFile(symbols) as z:
+            z.extractall(unpacked)
+        self.assertEqual(self.resolve(dump, unpacked).stdout, result.stdout)
+        older = [os.path.join(self.release["older_packages"], name)
+                 for name in os.listdir(self.release["older_packages"])
+                 if name.endswith("-symbols.zip")]
+        refused = self.resolve(dump, older[0])
+        self.assertEqual(refused.returncode, 3, refused.stdout)
+        self.assertIn("missing from the archive: Tolvarin.exe", refused.stderr)
+        self.assertEqual(refused.stdout, "")
+
+        # Another build's PDB under this build's key: never used.
+        with zipfile.ZipFile(older[0]) as z:
+            [other] = [n for n in z.namelist()
+                       if n.endswith("/TOLVARIN64.pdb")]
+            wrong = z.read(other)
+        [key] = os.listdir(os.path.join(unpacked, "TOLVARIN64.pdb"))
+        with open(os.path.join(unpacked, "TOLVARIN64.pdb", key,
+                               "TOLVARIN64.pdb"), "wb") as f:
+            f.write(wrong)
+        mixed = self.resolve(dump, unpacked)
+        self.assertEqual(mixed.returncode, 0, mixed.stderr)
+        self.assertIn("no matching PDB for TOLVARIN64.dll", mixed.stdout)
+        self.assertNotIn("WriteThroughNull", mixed.stdout)
+        self.assertIn("RunApplicationLibrary(", mixed.stdout)
+        shutil.rmtree(unpacked)
+        self.uninstall()
