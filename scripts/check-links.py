@@ -18,49 +18,64 @@ import urllib.parse
 
 INLINE = re.compile(r"!?\[(?:[^\[\]]|\[[^\[\]]*\])*\]\(\s*(<[^>]*>|[^)\s]*)"
                     r"(?:\s+(?:\"[^\"]*\"|'[^']*'|\([^)]*\)))?\s*\)")
-REFERENCE = re.compile(r"^ {0,3}\[[^\]]+\]:\s*(<[^>]*>|\S+)")
+REFERENCE = re.compile(r"^ {0,3}\[[^\]]+\]:[ \t]*(<[^>]*>|\S+)", re.M)
 HEADING = re.compile(r"^ {0,3}(#{1,6})\s+(.*?)\s*#*\s*$")
 FENCE = re.compile(r"^ {0,3}(```|~~~)")
-CODE_SPAN = re.compile(r"(`+)(.+?)\1")
+CODE_SPAN = re.compile(r"(`+)(.+?)\1", re.S)
 HTML_ANCHOR = re.compile(r"<a\s[^>]*(?:name|id)\s*=\s*\"([^\"]+)\"", re.I)
 LIST_ITEM = re.compile(r"^ {0,3}([-*+]|\d{1,9}[.)])( |$)")
 EXTERNAL = re.compile(r"^[a-zA-Z][a-zA-Z0-9+.-]*:")  # http:, https:, mailto:
 
 
-def prose_lines(text):
-    """The document's lines that are not code, as (number, line), with code
-    spans blanked out."""
+def prose_blocks(text):
+    """The document's runs of prose lines, as (first line's number, text),
+    with code blocks left out and code spans blanked, so that a link whose
+    text runs over a line end is still found."""
     fenced = None
     previous_blank = True
     in_indented_code = False
     in_list = False
+    block, first = [], 0
     for number, line in enumerate(text.split("\n"), 1):
         fence = FENCE.match(line)
+        blank = not line.strip()
+        indented = line.startswith("    ") or line.startswith("\t")
         if fenced:
             if fence and fence.group(1) == fenced:
                 fenced = None
-            previous_blank = False
-            continue
-        if fence:
+            code = True
+        elif fence:
             fenced = fence.group(1)
-            continue
-        blank = not line.strip()
-        indented = line.startswith("    ") or line.startswith("\t")
-        # An indented code block starts after a blank line, outside a list
-        # (there an indented line goes on the item), and goes on while its
-        # lines stay indented or blank.
-        if LIST_ITEM.match(line):
-            in_list = True
-        elif not blank and not indented and not line.startswith(" "):
-            in_list = False
-        if indented and (in_indented_code or previous_blank and not in_list):
-            in_indented_code = True
-        elif not blank:
-            in_indented_code = False
+            code = True
+        else:
+            # An indented code block starts after a blank line, outside a
+            # list (there an indented line goes on the item), and goes on
+            # while its lines stay indented or blank.
+            if LIST_ITEM.match(line):
+                in_list = True
+            elif not blank and not indented and not line.startswith(" "):
+                in_list = False
+            if indented and (in_indented_code
+                             or previous_blank and not in_list):
+                in_indented_code = True
+            elif not blank:
+                in_indented_code = False
+            code = in_indented_code
         previous_blank = blank
-        if in_indented_code:
-            continue
-        yield number, CODE_SPAN.sub(lambda m: " " * len(m.group(0)), line)
+        if code or blank:
+            if block:
+                yield first, blank_code_spans("\n".join(block))
+            block = []
+        else:
+            if not block:
+                first = number
+            block.append(line)
+    if block:
+        yield first, blank_code_spans("\n".join(block))
+
+
+def blank_code_spans(text):
+    return CODE_SPAN.sub(lambda m: re.sub(r"[^\n]", " ", m.group(0)), text)
 
 
 def slug(heading):
@@ -106,12 +121,11 @@ def broken_links(document):
     with open(document, encoding="utf-8") as f:
         text = f.read()
     folder = os.path.dirname(document)
-    for number, line in prose_lines(text):
-        targets = [m.group(1) for m in INLINE.finditer(line)]
-        reference = REFERENCE.match(line)
-        if reference:
-            targets.append(reference.group(1))
-        for target in targets:
+    for first, block in prose_blocks(text):
+        found = list(INLINE.finditer(block)) + list(REFERENCE.finditer(block))
+        for match in sorted(found, key=lambda m: m.start()):
+            number = first + block.count("\n", 0, match.start(1))
+            target = match.group(1)
             if target.startswith("<") and target.endswith(">"):
                 target = target[1:-1]
             if not target or EXTERNAL.match(target):
