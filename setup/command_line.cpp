@@ -110,6 +110,8 @@ Switches ReadSwitches(const std::wstring& commandLine) {
       switches.noAssociations = true;
     } else if (SameName(argument, L"/DESKTOPSHORTCUT")) {
       switches.desktopShortcut = true;
+    } else if (SameName(argument, L"/NOCRASHDUMPS")) {
+      switches.noCrashDumps = true;
     } else if (StartsWith(argument, L"/ORIGINAL=")) {
       switches.original = Number(argument.substr(10));
     } else if (StartsWith(argument, L"/LANG=")) {

@@ -17,6 +17,7 @@ struct Switches {
   std::optional<std::wstring> folder;
   bool noAssociations = false;   // /NOASSOCIATIONS
   bool desktopShortcut = false;  // /DESKTOPSHORTCUT
+  bool noCrashDumps = false;     // /NOCRASHDUMPS
   // /LANG=<language id>, as Windows numbers languages (1031 for German).
   unsigned long language = 0;
   // The uninstaller's: _?=<folder> of NSIS's uninstallers, last; and

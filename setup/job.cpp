@@ -54,7 +54,7 @@ void SnapshotRegistration(Platform& platform, Root root, Record* record) {
     record->values.push_back({value.key, value.name,
                               platform.ReadValue(root, value.key, value.name)});
   }
-  for (const std::wstring& key : OwnKeys()) {
+  for (const std::wstring& key : RecordedKeys()) {
     record->keys.push_back({key, platform.KeyExists(root, key)});
   }
   for (const ShellFolder which : kShortcuts) {

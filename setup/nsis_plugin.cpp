@@ -323,13 +323,13 @@ NSIS_FUNCTION(Lock) {
 NSIS_FUNCTION(Switches) {
   Stack stack(top, size);
   const setup::Switches switches = setup::ReadSwitches(GetCommandLineW());
-  stack.Push(
-      {Flag(switches.tooLong), switches.scope,
-       Flag(switches.folder.has_value()), switches.folder.value_or(L""),
-       Flag(switches.noAssociations), Flag(switches.desktopShortcut),
-       Flag(switches.uninstallFolder.has_value()),
-       switches.uninstallFolder.value_or(L""),
-       switches.original == 0 ? L"" : setup::Decimal(switches.original)});
+  stack.Push({Flag(switches.tooLong), switches.scope,
+              Flag(switches.folder.has_value()), switches.folder.value_or(L""),
+              Flag(switches.noAssociations), Flag(switches.desktopShortcut),
+              Flag(switches.uninstallFolder.has_value()),
+              switches.uninstallFolder.value_or(L""),
+              switches.original == 0 ? L"" : setup::Decimal(switches.original),
+              Flag(switches.noCrashDumps)});
 }
 
 NSIS_FUNCTION(Installed) {
@@ -337,12 +337,12 @@ NSIS_FUNCTION(Installed) {
   setup::WindowsPlatform platform;
   const auto installed = setup::ReadInstallation(platform, RootOf(stack.Pop()));
   if (!installed) {
-    stack.Push({L"", L"", L"", L""});
+    stack.Push({L"", L"", L"", L"", L""});
     return;
   }
-  stack.Push({installed->folder, installed->version,
-              Flag(installed->choices.openWith),
-              Flag(installed->choices.desktop)});
+  stack.Push(
+      {installed->folder, installed->version, Flag(installed->choices.openWith),
+       Flag(installed->choices.desktop), Flag(installed->choices.crashDumps)});
 }
 
 NSIS_FUNCTION(Language) {
@@ -412,6 +412,8 @@ NSIS_FUNCTION(Install) {
   job.shortcutDescription = stack.Pop();
   const bool admin = stack.Pop() == L"1";
   job.language = static_cast<std::uint32_t>(Number(stack.Pop()));
+  // Windows Error Reporting's settings are the machine's.
+  job.choices.crashDumps = stack.Pop() == L"1" && job.root == Root::kMachine;
   setup::WindowsPlatform platform;
   std::wstring version;
   setup::Outcome outcome = ScopeProblem(platform, job.root, admin, &version);

@@ -44,6 +44,7 @@ struct RegData {
 
 inline constexpr std::uint32_t kRegNone = 0;
 inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegDword = 4;
 
 enum class ShellFolder { kPrograms, kDesktop };

@@ -120,7 +120,7 @@ std::set<std::wstring> OwnValueNames() {
 
 std::set<std::wstring> OwnKeyNames() {
   std::set<std::wstring> names;
-  for (const std::wstring& key : OwnKeys()) {
+  for (const std::wstring& key : RecordedKeys()) {
     names.insert(Folded(key));
   }
   return names;

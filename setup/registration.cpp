@@ -20,6 +20,10 @@ std::wstring CapabilitiesKey() {
   return std::wstring(kProductKey) + L"\\Capabilities";
 }
 
+std::wstring CrashDumpsKey() {
+  return std::wstring(kLocalDumpsKey) + L"\\" + kExeName;
+}
+
 constexpr const wchar_t* kRegisteredApplicationsKey =
     L"Software\\RegisteredApplications";
 
@@ -83,6 +87,10 @@ RegData StringData(const std::wstring& text) {
   return {kRegSz, Utf16Bytes(text, true)};
 }
 
+RegData ExpandStringData(const std::wstring& text) {
+  return {kRegExpandSz, Utf16Bytes(text, true)};
+}
+
 RegData DwordData(std::uint32_t number) {
   return {kRegDword,
           {static_cast<std::uint8_t>(number & 0xFFU),
@@ -100,6 +108,19 @@ std::vector<RegValue> RegistrationValues(const Installation& installation) {
   if (installation.choices.openWith) {
     AddAssociations(exe, &values);
   }
+  // Mini dumps, the ten latest, in each user's own folder; sent nowhere.
+  if (installation.choices.crashDumps) {
+    values.push_back(
+        {CrashDumpsKey(), L"DumpFolder",
+         ExpandStringData(L"%LOCALAPPDATA%\\" + std::wstring(kProductName) +
+                          L"\\CrashDumps")});
+    values.push_back({CrashDumpsKey(), L"DumpCount", DwordData(10)});
+    values.push_back({CrashDumpsKey(), L"DumpType", DwordData(1)});
+  }
+  // 1: the crash dumps kept; 2: and the LocalDumps key made for them.
+  const std::uint32_t crashDumps = !installation.choices.crashDumps ? 0
+                                   : installation.madeDumpsKey      ? 2
+                                                                    : 1;
   const std::wstring entry = kUninstallKey;
   for (RegValue value : std::vector<RegValue>{
            {entry, L"DisplayName", StringData(kProductName)},
@@ -117,6 +138,7 @@ std::vector<RegValue> RegistrationValues(const Installation& installation) {
             DwordData(installation.choices.openWith ? 1 : 0)},
            {entry, L"DesktopShortcut",
             DwordData(installation.choices.desktop ? 1 : 0)},
+           {entry, L"CrashDumps", DwordData(crashDumps)},
            {entry, L"Language", DwordData(installation.language)},
            {entry, L"DisplayVersion", StringData(installation.version)}}) {
     if (value.name != L"Language" || installation.language != 0) {
@@ -129,7 +151,7 @@ std::vector<RegValue> RegistrationValues(const Installation& installation) {
 std::vector<ValueName> OwnValues() {
   std::vector<ValueName> names;
   for (const RegValue& value :
-       RegistrationValues({L"C:\\x", L"0", 0, {true, true}, 1})) {
+       RegistrationValues({L"C:\\x", L"0", 0, {true, true, true}, 1})) {
     names.emplace_back(ValueName{value.key, value.name});
   }
   // The pointer to the journal of earlier versions.
@@ -158,8 +180,15 @@ std::vector<std::wstring> OwnKeys() {
       keys.push_back(ClassKey(L"." + type));
     }
   }
+  keys.push_back(CrashDumpsKey());
   keys.push_back(AppPathsKey());
   keys.emplace_back(kUninstallKey);
+  return keys;
+}
+
+std::vector<std::wstring> RecordedKeys() {
+  std::vector<std::wstring> keys = OwnKeys();
+  keys.emplace_back(kLocalDumpsKey);
   return keys;
 }
 
@@ -202,6 +231,11 @@ std::optional<Installation> ReadInstallation(Platform& platform, Root root) {
   installation.choices.openWith = dword(L"OpenWith").value_or(1) != 0;
   installation.choices.desktop = dword(L"DesktopShortcut").value_or(0) == 1;
   installation.language = dword(L"Language").value_or(0);
+  // Kept for all users unless left out; an installation from before the
+  // choice existed gets them.
+  const std::uint32_t crashDumps = dword(L"CrashDumps").value_or(1);
+  installation.choices.crashDumps = root == Root::kMachine && crashDumps != 0;
+  installation.madeDumpsKey = crashDumps == 2;
   return installation;
 }
 

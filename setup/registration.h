@@ -1,8 +1,9 @@
 // What Windows finds the program by, in the registry of the scope (HKLM or
 // HKCU, 64-bit view) and in its shell folders: App Paths, the uninstall
 // entry, "Open with" and Default Apps, the Start-menu shortcut and the
-// desktop shortcut. Only this product's own values and keys, never a type's
-// default or another program's ProgID.
+// desktop shortcut; for all users, the crash dumps Windows Error Reporting
+// keeps of the program. Only this product's own values and keys, never a
+// type's default or another program's ProgID.
 #pragma once
 
 #include <array>
@@ -18,6 +19,7 @@ namespace setup {
 struct Choices {
   bool openWith = true;
   bool desktop = false;
+  bool crashDumps = false;  // all users only
 };
 
 // An installation as its registration describes it.
@@ -29,6 +31,9 @@ struct Installation {
   // The language id its installer spoke, which its uninstaller speaks too;
   // 0: none stored.
   std::uint32_t language = 0;
+  // Whether the crash dumps' settings made the LocalDumps key, which then
+  // goes with them.
+  bool madeDumpsKey = false;
 };
 
 struct ValueName {
@@ -48,6 +53,11 @@ inline constexpr const wchar_t* kProductKey = L"Software\\Tolvarin";
 // The setup journal's record, while a job runs.
 inline constexpr const wchar_t* kJobKey = L"Software\\Tolvarin\\Job";
 inline constexpr const wchar_t* kClassesKey = L"Software\\Classes";
+// Windows Error Reporting keeps the dumps of every program while this key is
+// there, its own values the settings; a key below it, named after a program,
+// holds that program's.
+inline constexpr const wchar_t* kLocalDumpsKey =
+    L"Software\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps";
 
 // The registration of an installation, in the order it is written: the
 // version last, since it says which files the registration belongs to.
@@ -60,6 +70,10 @@ std::vector<ValueName> OwnValues();
 // nothing is left in them.
 std::vector<std::wstring> OwnKeys();
 
+// The keys a job's record keeps, as they were: the own keys, then the
+// LocalDumps key, which the crash dumps' settings may make.
+std::vector<std::wstring> RecordedKeys();
+
 // The shortcuts: the Start menu's always, the desktop's when chosen.
 std::wstring ShortcutPath(Platform& platform, Root root, ShellFolder which);
 inline constexpr std::array kShortcuts = {ShellFolder::kPrograms,
@@ -70,6 +84,7 @@ inline constexpr std::array kShortcuts = {ShellFolder::kPrograms,
 std::optional<Installation> ReadInstallation(Platform& platform, Root root);
 
 RegData StringData(const std::wstring& text);
+RegData ExpandStringData(const std::wstring& text);
 RegData DwordData(std::uint32_t number);
 
 }  // namespace setup

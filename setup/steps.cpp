@@ -88,15 +88,41 @@ std::optional<std::wstring> WriteShortcuts(Platform& platform,
   return std::nullopt;
 }
 
+// Whether the registration there made the LocalDumps key.
+bool MadeDumpsKey(Platform& platform, Root root) {
+  const std::optional<RegData> data =
+      platform.ReadValue(root, kUninstallKey, L"CrashDumps");
+  return data && data->type == kRegDword && data->bytes.size() == 4 &&
+         data->bytes[0] == 2 && data->bytes[1] == 0 && data->bytes[2] == 0 &&
+         data->bytes[3] == 0;
+}
+
+// The LocalDumps key, when this product made it and left nothing in it: it
+// goes, since while it is there Windows keeps every program's dumps.
+std::optional<std::wstring> DeleteDumpsKey(Platform& platform, Root root,
+                                           bool made) {
+  if (made && !Cleared(platform.DeleteEmptyKey(root, kLocalDumpsKey))) {
+    return std::wstring(kLocalDumpsKey);
+  }
+  return std::nullopt;
+}
+
 // The registration of the job's installation, written whole: what the
 // choices leave out goes first, the version is written last.
 Outcome WriteRegistration(Platform& platform, const InstallJob& job) {
+  const bool made = MadeDumpsKey(platform, job.root);
+  const bool crashDumps = job.choices.crashDumps;
   const std::vector<RegValue> values = RegistrationValues(
-      {job.folder, job.version, job.sizeKiB, job.choices, job.language});
+      {job.folder, job.version, job.sizeKiB, job.choices, job.language,
+       crashDumps && (made || !platform.KeyExists(job.root, kLocalDumpsKey))});
   if (const auto key = DeleteLeftOut(platform, job.root, values)) {
     return Failed(*key);
   }
   if (const auto key = DeleteEmptyKeys(platform, job.root)) {
+    return Failed(*key);
+  }
+  if (const auto key =
+          DeleteDumpsKey(platform, job.root, made && !crashDumps)) {
     return Failed(*key);
   }
   for (const RegValue& value : values) {
@@ -113,10 +139,14 @@ Outcome WriteRegistration(Platform& platform, const InstallJob& job) {
 }
 
 Outcome RemoveRegistration(Platform& platform, Root root) {
+  const bool made = MadeDumpsKey(platform, root);
   if (const auto key = DeleteLeftOut(platform, root, {})) {
     return Failed(*key);
   }
   if (const auto key = DeleteEmptyKeys(platform, root)) {
+    return Failed(*key);
+  }
+  if (const auto key = DeleteDumpsKey(platform, root, made)) {
     return Failed(*key);
   }
   for (const ShellFolder which : kShortcuts) {

@@ -8,6 +8,7 @@ Var AllUsersButton
 Var ScopeNote      ; the explanation under the scope choice
 Var SwitchOpenWith ; "0" for /NOASSOCIATIONS, else empty
 Var SwitchDesktop  ; "1" for /DESKTOPSHORTCUT, else empty
+Var SwitchCrashDumps ; "1" for /NOCRASHDUMPS, else empty
 
 Function .onInit
   ; The language: /LANG=, else the installation's, else the user's; with a
@@ -39,6 +40,7 @@ Function .onInit
   Pop $4  ; the uninstaller's
   Pop $4
   Pop $4
+  Pop $SwitchCrashDumps
   ${If} $0 == 1
     StrCpy $0 ${EXIT_BAD_FOLDER}
     StrCpy $1 "too_long_command"
@@ -63,8 +65,10 @@ Function .onInit
     Pop $4
     Pop $4
     Pop $4
+    Pop $4
     SetupEngine::Installed user
     Pop $1
+    Pop $4
     Pop $4
     Pop $4
     Pop $4
@@ -114,6 +118,7 @@ Function SettleScope
   Pop $PreviousVersion
   Pop $R0  ; Open with
   Pop $R1  ; desktop shortcut
+  Pop $R2  ; crash dumps
   ${If} $ChosenFolder != ""
     StrCpy $INSTDIR $ChosenFolder
   ${ElseIf} $Previous != ""
@@ -126,6 +131,7 @@ Function SettleScope
 
   !insertmacro SelectSection ${SecAssociations}
   !insertmacro UnselectSection ${SecDesktop}
+  !insertmacro SelectSection ${SecCrashDumps}
   ${If} $Previous != ""
     ${If} $R0 != 1
       !insertmacro UnselectSection ${SecAssociations}
@@ -133,6 +139,20 @@ Function SettleScope
     ${If} $R1 == 1
       !insertmacro SelectSection ${SecDesktop}
     ${EndIf}
+    ${If} $R2 != 1
+      !insertmacro UnselectSection ${SecCrashDumps}
+    ${EndIf}
+  ${EndIf}
+  ${If} $SwitchCrashDumps == 1
+    !insertmacro UnselectSection ${SecCrashDumps}
+  ${EndIf}
+  ; Windows Error Reporting's settings are the machine's: for the current
+  ; user the component is not shown.
+  ${If} $Scope == "all"
+    SectionSetText ${SecCrashDumps} "$(component_crash_dumps)"
+  ${Else}
+    !insertmacro UnselectSection ${SecCrashDumps}
+    SectionSetText ${SecCrashDumps} ""
   ${EndIf}
   ${If} $SwitchOpenWith == 0
     !insertmacro UnselectSection ${SecAssociations}

@@ -91,6 +91,7 @@ Function .onInit
   Pop $6  ; _?= given
   Pop $7  ; _?= folder
   Pop $Original
+  Pop $0  ; /NOCRASHDUMPS
 
   ${If} $Original == ""
     ; The original, started where it is installed: its folder is its own.

@@ -127,11 +127,14 @@ class Scope:
         self.classes = software + "\\Classes"
         self.product = software + "\\Tolvarin"
         self.registered_applications = software + "\\RegisteredApplications"
+        self.local_dumps = (software + "\\Microsoft\\Windows\\"
+                            "Windows Error Reporting\\LocalDumps")
+        self.crash_dumps = self.local_dumps + "\\Tolvarin.exe"
 
     def keys(self):
         """Every key the installer writes or touches in this scope."""
         return ([self.uninstall, self.app_paths, self.product,
-                 self.registered_applications,
+                 self.registered_applications, self.local_dumps,
                  self.classes + "\\Applications\\Tolvarin.exe"] +
                 [f"{self.classes}\\{p}" for p in PROGIDS] +
                 [f"{self.classes}\\.{t}" for t in TYPES])
@@ -402,7 +405,7 @@ class InstallerTestCase(unittest.TestCase):
 
     def assertInstalled(self, folder, version=None, scope=None,
                         user_files=(), open_with=True, desktop=False,
-                        language=1033):
+                        language=1033, crash_dumps=None):
         """The ZIP's layout, the uninstaller and the user's files in folder;
         one uninstall entry, with the language its installer spoke (English
         unless told), the shortcuts, App Paths and "Open with" as chosen,
@@ -423,6 +426,15 @@ class InstallerTestCase(unittest.TestCase):
             scope.uninstall + "\\") and "tolvarin" in k.lower()],
             [scope.entry])
         entry = registry[scope.entry]
+        # Crash dumps kept, for all users unless left out (1, or 2 when the
+        # LocalDumps key was made for them); none before this version.
+        if crash_dumps is None:
+            crash_dumps = scope is self.all and version == self.version
+        self.assertIn(entry.pop("CrashDumps", 0),
+                      (1, 2) if crash_dumps else (0,))
+        self.assertEqual(registry[scope.crash_dumps], {
+            "DumpFolder": "%LOCALAPPDATA%\\Tolvarin\\CrashDumps",
+            "DumpCount": 10, "DumpType": 1} if crash_dumps else None)
         size = sum(len(data) for data in self.payload.values())
         self.assertAlmostEqual(entry.pop("EstimatedSize"), size / 1024,
                                delta=1)
@@ -496,6 +508,7 @@ class InstallerTestCase(unittest.TestCase):
     def assertNothingRegistered(self, scope):
         registry = self.prefix.registry(*scope.keys())
         self.assertIsNone(registry[scope.app_paths])
+        self.assertIsNone(registry.get(scope.crash_dumps))
         self.assertFalse([k for k in registry if k.startswith(
             scope.uninstall + "\\") and "tolvarin" in k.lower()])
         self.assertNoAssociations(registry, scope)

@@ -11,6 +11,7 @@ import shutil
 import subprocess
 import zipfile
 
+import wine
 from installer import InstallerTestCase
 
 SOURCE_DIR = os.environ["SOURCE_DIR"]
@@ -36,7 +37,7 @@ class CrashDump(InstallerTestCase):
         # Wine's debugger stands in for Windows Error Reporting: "/" in the
         # path, which it takes as written.
         for name, data in (("Debugger", "winedbg --minidump " +
-                            self.prefix.windows(dump).replace("\\", "/") +
+                            wine.windows_path(dump).replace("\\", "/") +
                             " %ld %ld"), ("Auto", "1")):
             self.prefix.run("reg", "add", AEDEBUG, "/v", name, "/d", data,
                             "/f", "/reg:64")

@@ -118,27 +118,42 @@ class Installer(InstallerTestCase):
         """Each switch does what it says, and installing again without it
         keeps the choice, however often."""
         folder = self.all.folder
-        table = [("", True, False),
-                 ("/NOASSOCIATIONS", False, False),
-                 ("/DESKTOPSHORTCUT", True, True),
-                 ("/NOASSOCIATIONS /DESKTOPSHORTCUT", False, True)]
-        for switches, open_with, desktop in table:
+        dumps = self.all.local_dumps
+        table = [("", True, False, True),
+                 ("/NOASSOCIATIONS", False, False, True),
+                 ("/DESKTOPSHORTCUT", True, True, True),
+                 ("/NOASSOCIATIONS /DESKTOPSHORTCUT /NOCRASHDUMPS", False,
+                  True, False)]
+        for switches, open_with, desktop, crash_dumps in table:
             with self.subTest(switches):
                 self.install(switches)
                 self.assertInstalled(folder, open_with=open_with,
-                                     desktop=desktop)
+                                     desktop=desktop, crash_dumps=crash_dumps)
                 self.install()
                 self.assertInstalled(folder, open_with=open_with,
-                                     desktop=desktop)
+                                     desktop=desktop, crash_dumps=crash_dumps)
                 self.uninstall()
                 self.assertNothingLeft(folder)
-        # A switch changes what an upgrade kept: associations and the
-        # desktop shortcut taken away again, and back.
+                # The LocalDumps key it made for them goes with them.
+                self.assertIsNone(self.prefix.registry(dumps)[dumps])
+        # A switch changes what an upgrade kept: associations, crash dumps
+        # and the desktop shortcut taken away again, and back.
         self.install("/DESKTOPSHORTCUT")
-        self.install("/NOASSOCIATIONS")
-        self.assertInstalled(folder, open_with=False, desktop=True)
+        self.install("/NOASSOCIATIONS /NOCRASHDUMPS")
+        self.assertInstalled(folder, open_with=False, desktop=True,
+                             crash_dumps=False)
+        self.assertIsNone(self.prefix.registry(dumps)[dumps])
         self.uninstall()
         self.assertNothingLeft(folder)
+        # An administrator's own LocalDumps settings stay as they were.
+        self.prefix.run("reg", "add", dumps, "/v", "DumpCount", "/t",
+                        "REG_DWORD", "/d", "3", "/f", "/reg:64")
+        self.install()
+        self.assertInstalled(folder)
+        self.uninstall()
+        self.assertEqual(self.prefix.registry(dumps)[dumps],
+                         {"DumpCount": 3})
+        self.prefix.run("reg", "delete", dumps, "/f", "/reg:64")
 
     def test_upgrades_from_an_older_version(self):
         """In its folder, which a plain upgrade keeps, and into another one

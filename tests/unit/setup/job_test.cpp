@@ -77,7 +77,9 @@ std::vector<Scenario> Scenarios() {
   const auto installed = [](Root root, const std::wstring& folder,
                             const std::wstring& payload) {
     return [=](MemoryPlatform& p) {
-      ASSERT_EQ(Install(p, Job(root, folder, payload)).code, kExitDone);
+      ASSERT_EQ(
+          Install(p, Job(root, folder, payload, {true, false, true})).code,
+          kExitDone);
       // The user's files, and a file of the installation made read-only.
       p.AddFile(folder + L"\\Presets\\mine.xmp", "the user's");
       p.AddFile(folder + L"\\Library\\x64\\plugin.dll", "the user's");
@@ -91,13 +93,15 @@ std::vector<Scenario> Scenarios() {
   const std::wstring b = L"C:\\Apps\\B";
   const std::wstring user = L"C:\\Users\\me\\AppData\\Local\\Programs\\T";
   return {
-      {"a first installation",
+      {"a first installation, crash dumps kept",
        [](MemoryPlatform&) {},
        [](MemoryPlatform& p) {
-         return Install(p, Job(Root::kMachine, kProgramFiles, kNewPayload));
+         return Install(p, Job(Root::kMachine, kProgramFiles, kNewPayload,
+                               {true, false, true}));
        },
        {kProgramFiles}},
-      {"an upgrade that turns Open with off and a desktop shortcut on",
+      {"an upgrade that turns Open with and crash dumps off and a desktop "
+       "shortcut on",
        installed(Root::kMachine, kProgramFiles, kOldPayload),
        [](MemoryPlatform& p) {
          return Install(
@@ -197,6 +201,9 @@ class SetupJob : public testing::TestWithParam<std::size_t> {
  protected:
   void SetUp() override {
     AddPayloads(&before_);
+    // Windows has it; LocalDumps below it is what a job may make.
+    before_.CreateKey(Root::kMachine,
+                      L"Software\\Microsoft\\Windows\\Windows Error Reporting");
     scenario_.before(before_);
     before_.flushed = before_.registry;
     before_.changes = 0;
