@@ -49,7 +49,7 @@ class Sdk(unittest.TestCase):
                      f"-DCMAKE_TOOLCHAIN_FILE={TOOLCHAIN}",
                      f"-DCMAKE_PREFIX_PATH={self.sdk}", *options)
 
-    def test_sdk_holds_the_header_and_the_package_and_nothing_else(self):
+    def test_sdk_holds_the_header_the_package_and_the_crash_resolver(self):
         self.assertEqual(files_under(self.sdk), [
             "bin/resolve-crash", "include/tolvarin_app.h",
             "lib/cmake/Tolvarin/TolvarinConfig.cmake",
