@@ -11,6 +11,8 @@ import shutil
 import subprocess
 import zipfile
 
+import pefile
+
 import wine
 from installer import InstallerTestCase
 
@@ -63,28 +65,31 @@ class CrashDump(InstallerTestCase):
             line_of("launcher/app_library.cpp", "entry(argv, argc, useAvx);")))
         self.assertIn("exception 0xc0000005 (access violation)", result.stdout)
 
-        # The unpacked archive reads the same; another build's is refused.
+        # The unpacked archive reads the same. The symbols of another build
+        # of the same commit (with the process mitigations) are refused,
+        # and its PDB, put under this build's key, is never used.
         unpacked = os.path.join(self.sandbox, "symbols")
         with zipfile.ZipFile(symbols) as z:
             z.extractall(unpacked)
         self.assertEqual(self.resolve(dump, unpacked).stdout, result.stdout)
-        older = [os.path.join(self.release["older_packages"], name)
-                 for name in os.listdir(self.release["older_packages"])
-                 if name.endswith("-symbols.zip")]
-        refused = self.resolve(dump, older[0])
+        guarded = self.release["guarded"]
+        other = os.path.join(self.sandbox, "other")
+        for image in ("Tolvarin.exe", "sample/TOLVARIN64.dll"):
+            pe = pefile.PE(os.path.join(guarded, image), fast_load=True)
+            name = os.path.basename(image)
+            key = (f"{pe.FILE_HEADER.TimeDateStamp:08X}"
+                   f"{pe.OPTIONAL_HEADER.SizeOfImage:x}")
+            os.makedirs(os.path.join(other, name, key))
+            shutil.copy(os.path.join(guarded, image),
+                        os.path.join(other, name, key))
+        refused = self.resolve(dump, other)
         self.assertEqual(refused.returncode, 3, refused.stdout)
-        self.assertIn("missing from the archive: Tolvarin.exe", refused.stderr)
+        self.assertIn("another build", refused.stderr)
+        self.assertIn("Tolvarin.exe", refused.stderr)
         self.assertEqual(refused.stdout, "")
-
-        # Another build's PDB under this build's key: never used.
-        with zipfile.ZipFile(older[0]) as z:
-            [other] = [n for n in z.namelist()
-                       if n.endswith("/TOLVARIN64.pdb")]
-            wrong = z.read(other)
         [key] = os.listdir(os.path.join(unpacked, "TOLVARIN64.pdb"))
-        with open(os.path.join(unpacked, "TOLVARIN64.pdb", key,
-                               "TOLVARIN64.pdb"), "wb") as f:
-            f.write(wrong)
+        shutil.copy(os.path.join(guarded, "sample", "TOLVARIN64.pdb"),
+                    os.path.join(unpacked, "TOLVARIN64.pdb", key))
         mixed = self.resolve(dump, unpacked)
         self.assertEqual(mixed.returncode, 0, mixed.stderr)
         self.assertIn("no matching PDB for TOLVARIN64.dll", mixed.stdout)
