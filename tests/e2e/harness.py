@@ -130,11 +130,14 @@ def spawn(program, command_line, cwd, env=None):
                               cwd=cwd, env=env)
             if not (result[0] == 203 and
                     "spawn.exe: CreateProcessW failed with 1359" in result[2]):
-                # The whole status, which Wine cuts to its low byte.
-                exited = re.search(r"spawn\.exe: exited with (\d+)",
+                # The whole status, which Wine cuts to its low byte; the
+                # line that tells it is spawn.exe's, not the program's.
+                exited = re.search(r"spawn\.exe: exited with (\d+)\r?\n",
                                    result[2])
-                return ((int(exited[1]) if exited else result[0]),
-                        result[1], result[2])
+                if not exited:
+                    return result
+                return (int(exited[1]), result[1],
+                        result[2][:exited.start()] + result[2][exited.end():])
         raise RuntimeError(f"Wine could not start {command_line}: {result}")
     finally:
         os.remove(line_file)
