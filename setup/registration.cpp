@@ -20,10 +20,6 @@ std::wstring CapabilitiesKey() {
   return std::wstring(kProductKey) + L"\\Capabilities";
 }
 
-std::wstring CrashDumpsKey() {
-  return std::wstring(kLocalDumpsKey) + L"\\" + kExeName;
-}
-
 constexpr const wchar_t* kRegisteredApplicationsKey =
     L"Software\\RegisteredApplications";
 
@@ -82,6 +78,10 @@ void AddAssociations(const std::wstring& exe, std::vector<RegValue>* values) {
 }
 
 }  // namespace
+
+std::wstring CrashDumpsKey() {
+  return std::wstring(kLocalDumpsKey) + L"\\" + kExeName;
+}
 
 RegData StringData(const std::wstring& text) {
   return {kRegSz, Utf16Bytes(text, true)};

@@ -83,6 +83,9 @@ inline constexpr std::array kShortcuts = {ShellFolder::kPrograms,
 // without an uninstall entry or with a folder that is not usable.
 std::optional<Installation> ReadInstallation(Platform& platform, Root root);
 
+// The key of Tolvarin's own crash dumps' settings, below LocalDumps.
+std::wstring CrashDumpsKey();
+
 RegData StringData(const std::wstring& text);
 RegData ExpandStringData(const std::wstring& text);
 RegData DwordData(std::uint32_t number);

@@ -47,14 +47,19 @@ bool FlushRegistration(Platform& platform, Root root) {
          platform.Flush(root, kClassesKey) == Status::kOk;
 }
 
-// The product's values the new registration has no place for.
+// The product's values the new registration has no place for; the crash
+// dumps' settings only where they are this product's.
 std::optional<std::wstring> DeleteLeftOut(Platform& platform, Root root,
-                                          const std::vector<RegValue>& kept) {
+                                          const std::vector<RegValue>& kept,
+                                          bool dumpsOurs) {
   std::set<std::wstring> names;
   for (const RegValue& value : kept) {
     names.insert(Folded(value.key + L'|' + value.name));
   }
   for (const ValueName& own : OwnValues()) {
+    if (!dumpsOurs && Folded(own.key) == Folded(CrashDumpsKey())) {
+      continue;
+    }
     if (names.count(Folded(own.key + L'|' + own.name)) == 0 &&
         !Gone(platform.DeleteValue(root, own.key, own.name))) {
       return own.key;
@@ -88,13 +93,17 @@ std::optional<std::wstring> WriteShortcuts(Platform& platform,
   return std::nullopt;
 }
 
-// Whether the registration there made the LocalDumps key.
-bool MadeDumpsKey(Platform& platform, Root root) {
+// What the registration there says of the crash dumps' settings: 0 none of
+// its own, 1 written, 2 written and the LocalDumps key made for them.
+std::uint32_t DumpsWritten(Platform& platform, Root root) {
   const std::optional<RegData> data =
       platform.ReadValue(root, kUninstallKey, L"CrashDumps");
-  return data && data->type == kRegDword && data->bytes.size() == 4 &&
-         data->bytes[0] == 2 && data->bytes[1] == 0 && data->bytes[2] == 0 &&
-         data->bytes[3] == 0;
+  if (!data || data->type != kRegDword || data->bytes.size() != 4 ||
+      data->bytes[1] != 0 || data->bytes[2] != 0 || data->bytes[3] != 0 ||
+      data->bytes[0] > 2) {
+    return 0;
+  }
+  return data->bytes[0];
 }
 
 // The LocalDumps key, when this product made it and left nothing in it: it
@@ -110,12 +119,18 @@ std::optional<std::wstring> DeleteDumpsKey(Platform& platform, Root root,
 // The registration of the job's installation, written whole: what the
 // choices leave out goes first, the version is written last.
 Outcome WriteRegistration(Platform& platform, const InstallJob& job) {
-  const bool made = MadeDumpsKey(platform, job.root);
-  const bool crashDumps = job.choices.crashDumps;
+  const std::uint32_t written = DumpsWritten(platform, job.root);
+  const bool made = written == 2;
+  // Settings for Tolvarin that an administrator made stay theirs.
+  const bool theirs =
+      written == 0 && platform.KeyExists(job.root, CrashDumpsKey());
+  Choices choices = job.choices;
+  choices.crashDumps = choices.crashDumps && !theirs;
+  const bool crashDumps = choices.crashDumps;
   const std::vector<RegValue> values = RegistrationValues(
-      {job.folder, job.version, job.sizeKiB, job.choices, job.language,
+      {job.folder, job.version, job.sizeKiB, choices, job.language,
        crashDumps && (made || !platform.KeyExists(job.root, kLocalDumpsKey))});
-  if (const auto key = DeleteLeftOut(platform, job.root, values)) {
+  if (const auto key = DeleteLeftOut(platform, job.root, values, !theirs)) {
     return Failed(*key);
   }
   if (const auto key = DeleteEmptyKeys(platform, job.root)) {
@@ -139,8 +154,9 @@ Outcome WriteRegistration(Platform& platform, const InstallJob& job) {
 }
 
 Outcome RemoveRegistration(Platform& platform, Root root) {
-  const bool made = MadeDumpsKey(platform, root);
-  if (const auto key = DeleteLeftOut(platform, root, {})) {
+  const std::uint32_t written = DumpsWritten(platform, root);
+  const bool made = written == 2;
+  if (const auto key = DeleteLeftOut(platform, root, {}, written != 0)) {
     return Failed(*key);
   }
   if (const auto key = DeleteEmptyKeys(platform, root)) {

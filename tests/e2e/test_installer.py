@@ -145,14 +145,19 @@ class Installer(InstallerTestCase):
         self.assertIsNone(self.prefix.registry(dumps)[dumps])
         self.uninstall()
         self.assertNothingLeft(folder)
-        # An administrator's own LocalDumps settings stay as they were.
-        self.prefix.run("reg", "add", dumps, "/v", "DumpCount", "/t",
-                        "REG_DWORD", "/d", "3", "/f", "/reg:64")
-        self.install()
-        self.assertInstalled(folder)
-        self.uninstall()
-        self.assertEqual(self.prefix.registry(dumps)[dumps],
-                         {"DumpCount": 3})
+        # An administrator's own LocalDumps settings stay as they were; and
+        # their own settings for Tolvarin are neither written over nor
+        # taken away.
+        theirs = {dumps: {"DumpCount": 3}}
+        for key in (dumps, self.all.crash_dumps):
+            self.prefix.run("reg", "add", key, "/v", "DumpCount", "/t",
+                            "REG_DWORD", "/d", "3", "/f", "/reg:64")
+            self.install()
+            if key == dumps:
+                self.assertInstalled(folder)
+            self.uninstall()
+            theirs[key] = {"DumpCount": 3}
+            self.assertEqual(self.prefix.registry(dumps), theirs)
         self.prefix.run("reg", "delete", dumps, "/f", "/reg:64")
 
     def test_upgrades_from_an_older_version(self):
