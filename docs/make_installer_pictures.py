@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Makes the README's pictures of the installer from a real run.
+"""Makes the pictures of the installer in docs/installing.md from a real
+run.
 
     python3 docs/make_installer_pictures.py
 

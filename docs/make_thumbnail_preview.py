@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Makes the README's thumbnail picture with the sample application library.
+"""Makes the thumbnail picture of docs/application-library.md with the
+sample application library.
 
     python3 docs/make_thumbnail_preview.py
 
