@@ -79,6 +79,17 @@ void AddAssociations(const std::wstring& exe, std::vector<RegValue>* values) {
 
 }  // namespace
 
+std::optional<std::uint32_t> ReadDword(Platform& platform, Root root,
+                                       const std::wstring& key,
+                                       const wchar_t* name) {
+  const std::optional<RegData> data = platform.ReadValue(root, key, name);
+  if (!data || data->type != kRegDword || data->bytes.size() != 4) {
+    return std::nullopt;
+  }
+  return data->bytes[0] | (data->bytes[1] << 8U) | (data->bytes[2] << 16U) |
+         (static_cast<std::uint32_t>(data->bytes[3]) << 24U);
+}
+
 std::wstring CrashDumpsKey() {
   return std::wstring(kLocalDumpsKey) + L"\\" + kExeName;
 }
@@ -217,13 +228,8 @@ std::optional<Installation> ReadInstallation(Platform& platform, Root root) {
   if (const auto version = read(L"DisplayVersion")) {
     FromUtf16Bytes(version->bytes, &installation.version);
   }
-  const auto dword = [&](const wchar_t* name) -> std::optional<std::uint32_t> {
-    const std::optional<RegData> data = read(name);
-    if (!data || data->type != kRegDword || data->bytes.size() != 4) {
-      return std::nullopt;
-    }
-    return data->bytes[0] | (data->bytes[1] << 8U) | (data->bytes[2] << 16U) |
-           (static_cast<std::uint32_t>(data->bytes[3]) << 24U);
+  const auto dword = [&](const wchar_t* name) {
+    return ReadDword(platform, root, kUninstallKey, name);
   };
   installation.sizeKiB = dword(L"EstimatedSize").value_or(0);
   // Missing choices read as an upgrade reads them: "Open with" on, no

@@ -86,6 +86,12 @@ std::optional<Installation> ReadInstallation(Platform& platform, Root root);
 // The key of Tolvarin's own crash dumps' settings, below LocalDumps.
 std::wstring CrashDumpsKey();
 
+// A REG_DWORD value of the scope's registry; none when absent or another
+// type.
+std::optional<std::uint32_t> ReadDword(Platform& platform, Root root,
+                                       const std::wstring& key,
+                                       const wchar_t* name);
+
 RegData StringData(const std::wstring& text);
 RegData ExpandStringData(const std::wstring& text);
 RegData DwordData(std::uint32_t number);

@@ -96,14 +96,9 @@ std::optional<std::wstring> WriteShortcuts(Platform& platform,
 // What the registration there says of the crash dumps' settings: 0 none of
 // its own, 1 written, 2 written and the LocalDumps key made for them.
 std::uint32_t DumpsWritten(Platform& platform, Root root) {
-  const std::optional<RegData> data =
-      platform.ReadValue(root, kUninstallKey, L"CrashDumps");
-  if (!data || data->type != kRegDword || data->bytes.size() != 4 ||
-      data->bytes[1] != 0 || data->bytes[2] != 0 || data->bytes[3] != 0 ||
-      data->bytes[0] > 2) {
-    return 0;
-  }
-  return data->bytes[0];
+  const std::uint32_t written =
+      ReadDword(platform, root, kUninstallKey, L"CrashDumps").value_or(0);
+  return written <= 2 ? written : 0;
 }
 
 // The LocalDumps key, when this product made it and left nothing in it: it
